@@ -1,0 +1,27 @@
+# orvane_module(NAME SOURCES ... DEPS ...): one static library per source folder.
+# Engine folders get no Qt include paths, so a stray Qt include fails to compile.
+function(orvane_module name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(orvane_${name} STATIC ${ARG_SOURCES})
+    target_include_directories(orvane_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(orvane_${name} PUBLIC ${ARG_DEPS} PRIVATE orvane_warnings)
+endfunction()
+
+# orvane_test(NAME SOURCES ... DEPS ...): one GoogleTest executable, registered with CTest.
+function(orvane_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gtest GTest::gtest_main orvane_warnings)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
+        ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+endfunction()
+
+# orvane_fuzzer(NAME SOURCES ... DEPS ...): a libFuzzer target, only with ORVANE_FUZZ.
+function(orvane_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    if(ORVANE_FUZZ)
+        add_executable(${name} ${ARG_SOURCES})
+        target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_warnings)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    endif()
+endfunction()
