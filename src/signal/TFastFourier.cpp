@@ -1,0 +1,248 @@
+#include "signal/TFastFourier.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "base/Errors.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace orvane::signal {
+namespace {
+
+// Four floats processed alike. Every lane sees exactly the operation the scalar reference
+// performs on that value (IEEE add, sub, mul and sqrt round the same in a lane as alone), so
+// the result matches the reference bit for bit. Without SSE2 the same code runs on arrays.
+#if defined(__SSE2__)
+struct V4 {
+    __m128 V;
+};
+inline V4 Load(const float* p) { return {_mm_loadu_ps(p)}; }
+inline void Store(float* p, V4 a) { _mm_storeu_ps(p, a.V); }
+inline V4 Splat(float f) { return {_mm_set1_ps(f)}; }
+inline V4 operator+(V4 a, V4 b) { return {_mm_add_ps(a.V, b.V)}; }
+inline V4 operator-(V4 a, V4 b) { return {_mm_sub_ps(a.V, b.V)}; }
+inline V4 operator*(V4 a, V4 b) { return {_mm_mul_ps(a.V, b.V)}; }
+inline V4 Sqrt(V4 a) { return {_mm_sqrt_ps(a.V)}; }
+inline V4 Reverse(V4 a) { return {_mm_shuffle_ps(a.V, a.V, _MM_SHUFFLE(0, 1, 2, 3))}; }
+inline void Transpose(V4& a, V4& b, V4& c, V4& d) { _MM_TRANSPOSE4_PS(a.V, b.V, c.V, d.V); }
+/// (p[0]+p[1], p[2]+p[3], q[0]+q[1], q[2]+q[3]) with even entries as left operands.
+inline V4 PairSums(V4 p, V4 q) {
+    const __m128 even = _mm_shuffle_ps(p.V, q.V, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 odd = _mm_shuffle_ps(p.V, q.V, _MM_SHUFFLE(3, 1, 3, 1));
+    return {_mm_add_ps(even, odd)};
+}
+/// Eight 16-bit samples as two vectors of floats (exact conversion).
+inline void LoadSamples(const std::int16_t* p, V4& lo, V4& hi) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    lo.V = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16));
+    hi.V = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16));
+}
+#else
+struct V4 {
+    std::array<float, 4> V;
+};
+inline V4 Load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+inline void Store(float* p, V4 a) {
+    for (std::size_t l = 0; l < 4; ++l) p[l] = a.V[l];
+}
+inline V4 Splat(float f) { return {{f, f, f, f}}; }
+inline V4 operator+(V4 a, V4 b) {
+    for (std::size_t l = 0; l < 4; ++l) a.V[l] = a.V[l] + b.V[l];
+    return a;
+}
+inline V4 operator-(V4 a, V4 b) {
+    for (std::size_t l = 0; l < 4; ++l) a.V[l] = a.V[l] - b.V[l];
+    return a;
+}
+inline V4 operator*(V4 a, V4 b) {
+    for (std::size_t l = 0; l < 4; ++l) a.V[l] = a.V[l] * b.V[l];
+    return a;
+}
+inline V4 Sqrt(V4 a) {
+    for (std::size_t l = 0; l < 4; ++l) a.V[l] = std::sqrt(a.V[l]);
+    return a;
+}
+inline V4 Reverse(V4 a) { return {{a.V[3], a.V[2], a.V[1], a.V[0]}}; }
+inline void Transpose(V4& a, V4& b, V4& c, V4& d) {
+    const V4 ra = a, rb = b, rc = c, rd = d;
+    a = {{ra.V[0], rb.V[0], rc.V[0], rd.V[0]}};
+    b = {{ra.V[1], rb.V[1], rc.V[1], rd.V[1]}};
+    c = {{ra.V[2], rb.V[2], rc.V[2], rd.V[2]}};
+    d = {{ra.V[3], rb.V[3], rc.V[3], rd.V[3]}};
+}
+inline V4 PairSums(V4 p, V4 q) {
+    return {{p.V[0] + p.V[1], p.V[2] + p.V[3], q.V[0] + q.V[1], q.V[2] + q.V[3]}};
+}
+inline void LoadSamples(const std::int16_t* p, V4& lo, V4& hi) {
+    for (std::size_t l = 0; l < 4; ++l) {
+        lo.V[l] = static_cast<float>(p[l]);
+        hi.V[l] = static_cast<float>(p[4 + l]);
+    }
+}
+#endif
+
+constexpr std::uint32_t Reverse8(std::uint32_t v) {
+    std::uint32_t r = 0;
+    for (int bit = 0; bit < 8; ++bit) r |= ((v >> bit) & 1u) << (7 - bit);
+    return r;
+}
+
+/// The two combined first stages and the third stage of one 8-entry block per lane. `x` points
+/// at the lanes' first input; input k of the block sits at x[rev3(k) * 256] (2048 points).
+inline void EightPoint(const float* x, float h, V4 (&out)[8]) {
+    constexpr std::size_t q = TransformLength / 8;
+    const V4 x0 = Load(x), x1 = Load(x + 4 * q), x2 = Load(x + 2 * q), x3 = Load(x + 6 * q);
+    const V4 y0 = Load(x + q), y1 = Load(x + 5 * q), y2 = Load(x + 3 * q), y3 = Load(x + 7 * q);
+    const V4 d1 = x0 - x1, d3 = x2 - x3;
+    const V4 d0 = (x0 + x1) + (x2 + x3), d2 = (x0 + x1) - (x2 + x3);
+    const V4 d5 = y0 - y1, d7 = y2 - y3;
+    const V4 d4 = (y0 + y1) + (y2 + y3), d6 = (y0 + y1) - (y2 + y3);
+    const V4 hh = Splat(h);
+    out[0] = d0 + d4;
+    out[4] = d0 - d4;
+    out[2] = d2;
+    out[6] = d6;
+    V4 v = (d5 - d7) * hh;
+    out[1] = d1 + v;
+    out[3] = d1 - v;
+    v = (d5 + d7) * hh;
+    out[5] = v + d3;
+    out[7] = v - d3;
+}
+
+}  // namespace
+
+TFastFourier::TFastFourier() {
+    // The tables come from the reference classes so both paths use identical constants.
+    const QnFourier reference;
+    FWindow = reference.Window;
+    FCosines = reference.fftr->CosineTable();
+    FSines.assign(FCosines.size(), 0.0f);
+    for (std::size_t half = 4; half < FN / 2; half *= 2) {
+        const std::size_t base = half - 4;
+        for (std::size_t j = 1; j < half; ++j) FSines[base + j] = FCosines[base + half - j];
+    }
+}
+
+void TFastFourier::WindowAndHalve(const std::int16_t* frame) {
+    const V4 halfV = Splat(0.5f);
+    for (std::size_t i = 0; i < FN; i += 4) {
+        V4 lo, hi;
+        LoadSamples(frame + 2 * i, lo, hi);
+        const V4 p = lo * Load(FWindow.data() + 2 * i);
+        const V4 q = hi * Load(FWindow.data() + 2 * i + 4);
+        // Halving by multiplication is exact, as the division by 2 is.
+        Store(FHalved.data() + i, PairSums(p, q) * halfV);
+    }
+}
+
+void TFastFourier::FirstStages() {
+    // Lane l of group g holds 8-block b = rev8(4g + l), whose inputs are x[rev3(k)*256 + 4g + l]:
+    // four neighbouring inputs serve four blocks. Block b is even for 4g + l < 128, and its
+    // partner b + 1 (the second half of the 16-block of stage three) is rev8(4g + l + 128).
+    const auto h = static_cast<float>(std::numbers::sqrt2 / 2.0);
+    const float* cos3 = FCosines.data();  // level 3: cos(j * pi/8), j = 0 ... 3
+    for (std::uint32_t g = 0; g < 32; ++g) {
+        V4 a[8], b[8];
+        EightPoint(FHalved.data() + 4 * g, h, a);
+        EightPoint(FHalved.data() + 4 * g + 128, h, b);
+        V4 r[8], q[8];
+        r[0] = a[0] + b[0];
+        q[0] = a[0] - b[0];
+        r[4] = a[4];
+        q[4] = b[4];
+        for (std::size_t j = 1; j < 4; ++j) {
+            const V4 c = Splat(cos3[j]);
+            const V4 s = Splat(cos3[4 - j]);
+            const V4 v = b[j] * c - b[4 + j] * s;
+            r[j] = a[j] + v;
+            r[8 - j] = a[j] - v;
+            const V4 w = b[j] * s + b[4 + j] * c;
+            q[j] = w + a[4 + j];
+            q[8 - j] = w - a[4 + j];
+        }
+        Transpose(r[0], r[1], r[2], r[3]);
+        Transpose(r[4], r[5], r[6], r[7]);
+        Transpose(q[0], q[1], q[2], q[3]);
+        Transpose(q[4], q[5], q[6], q[7]);
+        for (std::uint32_t l = 0; l < 4; ++l) {
+            float* dst = FBufA.data() + 8 * Reverse8(4 * g + l);
+            Store(dst, r[l]);
+            Store(dst + 4, r[4 + l]);
+            Store(dst + 8, q[l]);
+            Store(dst + 12, q[4 + l]);
+        }
+    }
+}
+
+void TFastFourier::LaterStages() {
+    float* s = FBufA.data();
+    float* d = FBufB.data();
+    for (std::size_t bigN = 16; bigN < FN; bigN *= 2) {
+        const std::size_t half = bigN / 2;
+        const float* cosines = FCosines.data() + (half - 4);
+        const float* sines = FSines.data() + (half - 4);
+        for (std::size_t i = 0; i < FN; i += 2 * bigN) {
+            const float* a = s + i;
+            const float* bb = s + i + bigN;
+            float* r = d + i;
+            float* q = d + i + bigN;
+            r[0] = a[0] + bb[0];
+            q[0] = a[0] - bb[0];
+            r[half] = a[half];
+            q[half] = bb[half];
+            // j = 1 ... half-1 in fours; the last group overlaps the one before it, which only
+            // recomputes and rewrites the same values (the stage reads s and writes d).
+            for (std::size_t j = 1;; j += 4) {
+                if (j > half - 4) j = half - 4;
+                const V4 c = Load(cosines + j);
+                const V4 sn = Load(sines + j);
+                const V4 b1 = Load(bb + j);
+                const V4 b2 = Load(bb + half + j);
+                const V4 a1 = Load(a + j);
+                const V4 a2 = Load(a + half + j);
+                const V4 v = b1 * c - b2 * sn;
+                Store(r + j, a1 + v);
+                Store(r + bigN - j - 3, Reverse(a1 - v));
+                const V4 w = b1 * sn + b2 * c;
+                Store(q + j, w + a2);
+                Store(q + bigN - j - 3, Reverse(w - a2));
+                if (j == half - 4) break;
+            }
+        }
+        std::swap(s, d);
+    }
+    FResult = s;
+}
+
+void TFastFourier::Spectrum(const std::int16_t* frame, RealArray& xOut, std::int32_t highestI) {
+    if (highestI < 0 || highestI > static_cast<std::int32_t>(FN / 2)) {
+        throw EInvalidOperation("TFastFourier.Spectrum: highestI out of range.");
+    }
+    WindowAndHalve(frame);
+    FirstStages();
+    LaterStages();
+    float* f = FResult;
+    constexpr std::size_t nyquist = FN / 2;
+    f[nyquist] = 0.0f;
+    const auto count = static_cast<std::size_t>(highestI);
+    if (count < 4) {
+        for (std::size_t k = 0; k < count; ++k) {
+            xOut[k + 1] = 2.0f * std::sqrt(f[k] * f[k] + f[nyquist + k] * f[nyquist + k]);
+        }
+        return;
+    }
+    const V4 two = Splat(2.0f);
+    for (std::size_t k = 0;; k += 4) {
+        if (k > count - 4) k = count - 4;
+        const V4 re = Load(f + k);
+        const V4 im = Load(f + nyquist + k);
+        Store(xOut.data() + k + 1, two * Sqrt(re * re + im * im));
+        if (k == count - 4) break;
+    }
+}
+
+}  // namespace orvane::signal
