@@ -1,0 +1,338 @@
+// One partition of the key index: growth, lookup, removal, sorting and the in-place merge.
+// Thread: see TSubMediumDB.h.
+#include "database/TSubMediumDB.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "base/Errors.h"
+
+namespace orvane::database {
+
+namespace {
+
+std::atomic<bool> GInjectionActive{false};
+std::atomic<std::int64_t> GSectionsAllowed{0};
+
+constexpr std::int64_t MaxEntries = std::numeric_limits<std::int32_t>::max();
+
+}  // namespace
+
+std::unique_ptr<TSection> NewSection() {
+    if (GInjectionActive.load(std::memory_order_relaxed) &&
+        GSectionsAllowed.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+        throw std::bad_alloc();
+    }
+    // Contents stay undefined: every slot is written before it is counted.
+    return std::make_unique_for_overwrite<TSection>();
+}
+
+TSectionFailureInjection::TSectionFailureInjection(std::int64_t allowedSections) {
+    GSectionsAllowed.store(allowedSections, std::memory_order_relaxed);
+    GInjectionActive.store(true, std::memory_order_seq_cst);
+}
+
+TSectionFailureInjection::~TSectionFailureInjection() {
+    GInjectionActive.store(false, std::memory_order_seq_cst);
+}
+
+TSubMediumDB::TSubMediumDB(std::int32_t initSize) { SetSize(initSize); }
+
+void TSubMediumDB::SetSize(std::int32_t size) {
+    if (size < FCount) {
+        // A capacity below the count would leave counted entries without storage.
+        throw EInvalidOperation("Index partition capacity " + std::to_string(size) +
+                                " is below its entry count " + std::to_string(FCount));
+    }
+    if (size == 0) {
+        FPSection.clear();
+        FPSection.shrink_to_fit();
+        return;
+    }
+    const auto sections = (static_cast<std::size_t>(size) + SectionSize - 1) / SectionSize;
+    if (sections < FPSection.size()) {
+        FPSection.resize(sections);
+        return;
+    }
+    FPSection.reserve(sections);
+    while (FPSection.size() < sections) {
+        FPSection.push_back(NewSection());
+    }
+}
+
+void TSubMediumDB::Expand() {
+    if (static_cast<std::int64_t>(Size()) + SectionSize > MaxEntries) {
+        throw EInvalidOperation("Index partition is full");
+    }
+    FPSection.push_back(NewSection());
+}
+
+std::int32_t TSubMediumDB::Add(TDBItem item) {
+    if (FCount == Size()) {
+        Expand();
+    }
+    At(FCount) = item;
+    return FCount++;
+}
+
+TDBItem TSubMediumDB::Item(std::int32_t index) const {
+    if (index < 0 || index >= FCount) {
+        throw EInvalidOperation("Index entry " + std::to_string(index) + " is out of range");
+    }
+    return At(index);
+}
+
+void TSubMediumDB::SetItem(std::int32_t index, TDBItem item) {
+    if (index < 0 || index >= FCount) {
+        throw EInvalidOperation("Index entry " + std::to_string(index) + " is out of range");
+    }
+    At(index) = item;
+}
+
+bool TSubMediumDB::IsSortedByKey() const noexcept {
+    for (std::int32_t i = 1; i < FCount; ++i) {
+        if (Key(i) < Key(i - 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TSubMediumDB::SortIfUnsorted(TSortStats* stats) {
+    if (IsSortedByKey()) {
+        return false;
+    }
+    Sort(stats);
+    return true;
+}
+
+void TSubMediumDB::Sort(TSortStats* stats) {
+    if (FCount > 0) {
+        // Partitioning never goes deeper than this on any ordinary input; a crafted one that
+        // would (quadratic time) has its remaining range heap-sorted instead.
+        const auto depth = 4 * static_cast<std::int32_t>(std::bit_width(
+                                   static_cast<std::uint32_t>(FCount))) + 32;
+        SortRange(0, FCount - 1, depth, stats);
+    }
+    CheckIntegrity();
+}
+
+void TSubMediumDB::SortRange(std::int32_t lo, std::int32_t hi, std::int32_t depthLeft,
+                             TSortStats* stats) {
+    // The smaller side recurses, the larger one loops: the stack stays O(log n) deep. The two
+    // sides are disjoint, so the order they are done in does not change the result.
+    for (;;) {
+        const auto mid = static_cast<std::int32_t>((static_cast<std::int64_t>(lo) + hi) / 2);
+        if (Key(lo) < Key(mid) && Key(mid) < Key(hi)) {
+            // Already (nearly) in order: a first-key pivot would degrade, the heap does not.
+            if (stats != nullptr) {
+                ++stats->HeapSorts;
+            }
+            HeapSort(lo, hi);
+            return;
+        }
+        if (depthLeft <= 0) {
+            if (stats != nullptr) {
+                ++stats->DepthLimited;
+            }
+            HeapSort(lo, hi);
+            return;
+        }
+        --depthLeft;
+        if (stats != nullptr) {
+            ++stats->Partitions;
+        }
+        const std::uint32_t pivot = Key(lo);
+        std::int32_t i = lo;
+        std::int32_t j = hi;
+        do {
+            while (Key(i) < pivot) {
+                ++i;
+            }
+            while (Key(j) > pivot) {
+                --j;
+            }
+            if (i <= j) {
+                Exchange(i, j);
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        const bool left = lo < j;
+        const bool right = i < hi;
+        if (left && right) {
+            if (j - lo < hi - i) {
+                SortRange(lo, j, depthLeft, stats);
+                lo = i;
+            } else {
+                SortRange(i, hi, depthLeft, stats);
+                hi = j;
+            }
+        } else if (left) {
+            hi = j;
+        } else if (right) {
+            lo = i;
+        } else {
+            return;
+        }
+    }
+}
+
+void TSubMediumDB::SiftDown(std::int32_t lo, std::int32_t node, std::int32_t heapEnd) noexcept {
+    for (;;) {
+        const std::int64_t leftChild = lo + 2 * (static_cast<std::int64_t>(node) - lo) + 1;
+        std::int32_t pick = node;
+        if (leftChild <= heapEnd && Key(static_cast<std::int32_t>(leftChild)) > Key(pick)) {
+            pick = static_cast<std::int32_t>(leftChild);
+        }
+        if (leftChild + 1 <= heapEnd &&
+            Key(static_cast<std::int32_t>(leftChild + 1)) > Key(pick)) {
+            pick = static_cast<std::int32_t>(leftChild + 1);
+        }
+        if (pick == node) {
+            return;
+        }
+        Exchange(node, pick);
+        node = pick;
+    }
+}
+
+void TSubMediumDB::HeapSort(std::int32_t lo, std::int32_t hi) noexcept {
+    const auto firstParent =
+        static_cast<std::int32_t>((static_cast<std::int64_t>(lo) + hi + 1) / 2 - 1);
+    for (std::int32_t a = firstParent; a >= lo; --a) {
+        SiftDown(lo, a, hi);
+    }
+    for (std::int32_t e = hi; e > lo; --e) {
+        Exchange(lo, e);
+        SiftDown(lo, lo, e - 1);
+    }
+}
+
+std::int32_t TSubMediumDB::GetFromDB(std::span<TDBItem> matches,
+                                     std::uint32_t hashValue) const noexcept {
+    const std::uint32_t wanted = hashValue & EntryKeyMask;
+    if (FCount == 0) {
+        return 0;
+    }
+    std::int32_t lo = 0;
+    std::int32_t hi = FCount - 1;
+    std::int32_t mid = -1;
+    while (lo <= hi) {
+        const std::int32_t probe = lo + (hi - lo) / 2;
+        const std::uint32_t key = Key(probe);
+        if (key == wanted) {
+            mid = probe;
+            break;
+        }
+        if (wanted < key) {
+            hi = probe - 1;
+        } else {
+            lo = probe + 1;
+        }
+    }
+    if (mid < 0 || matches.empty()) {
+        return 0;
+    }
+    const auto length = matches.size();
+    std::size_t n = 0;
+    matches[n++] = At(mid);
+    for (std::int32_t i = mid + 1; i < FCount && Key(i) == wanted; ++i) {
+        if (n == length) {
+            return static_cast<std::int32_t>(n);
+        }
+        matches[n++] = At(i);
+    }
+    for (std::int32_t j = mid - 1; j >= 0 && Key(j) == wanted; --j) {
+        if (n == length) {
+            return static_cast<std::int32_t>(n);
+        }
+        matches[n++] = At(j);
+    }
+    return static_cast<std::int32_t>(n);
+}
+
+void TSubMediumDB::DelSong(std::int32_t songNo) noexcept {
+    std::int32_t w = 0;
+    for (std::int32_t i = 0; i < FCount; ++i) {
+        const TDBItem item = At(i);
+        if (item.SongNo() != songNo) {
+            At(w++) = item;
+        }
+    }
+    FCount = w;
+}
+
+void TSubMediumDB::RemoveSortedSongs(std::span<const std::int32_t> sortedSongNos) noexcept {
+    std::int32_t w = 0;
+    for (std::int32_t i = 0; i < FCount; ++i) {
+        const TDBItem item = At(i);
+        if (!std::binary_search(sortedSongNos.begin(), sortedSongNos.end(), item.SongNo())) {
+            At(w++) = item;
+        }
+    }
+    FCount = w;
+}
+
+void TSubMediumDB::DelSongs(std::span<const std::int32_t> songNos) {
+    std::vector<std::int32_t> sorted(songNos.begin(), songNos.end());
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    RemoveSortedSongs(sorted);
+    SetSize(FCount);
+}
+
+void TSubMediumDB::MergeInto(TSubMediumDB& target) {
+    if (&target == this) {
+        throw EInvalidOperation("An index partition cannot be merged into itself");
+    }
+    const std::int32_t t = target.FCount;
+    const std::int32_t s = FCount;
+    if (static_cast<std::int64_t>(t) + s > MaxEntries) {
+        throw EInvalidOperation("Index partition is full");
+    }
+    target.SetSize(t + s);
+
+    std::int32_t w = t + s;
+    std::int32_t i = t - 1;
+    std::int32_t j = s - 1;
+    std::uint32_t a = i >= 0 ? target.Key(i) : 0;
+    std::uint32_t b = j >= 0 ? Key(j) : 0;
+    // Filled from the back: on equal keys the source entry goes first, so the target's former
+    // entries end up before the source's. Since w = i + j + 2 throughout, once the source is
+    // used up every remaining target entry already stands in its own slot and the walk ends.
+    while (j >= 0) {
+        while (j >= 0 && b >= a) {
+            --w;
+            target.At(w) = At(j);
+            --j;
+            if (j >= 0) {
+                b = Key(j);
+            }
+        }
+        while (j >= 0 && i >= 0 && a > b) {
+            --w;
+            target.At(w) = target.At(i);
+            --i;
+            a = i >= 0 ? target.Key(i) : 0;
+        }
+    }
+    target.FCount = t + s;
+}
+
+void TSubMediumDB::Clear() noexcept {
+    FPSection.clear();
+    FPSection.shrink_to_fit();
+    FCount = 0;
+}
+
+std::size_t TSubMediumDB::AllocatedBytes() const noexcept {
+    return FPSection.size() * sizeof(TSection) +
+           FPSection.capacity() * sizeof(std::unique_ptr<TSection>);
+}
+
+}  // namespace orvane::database
