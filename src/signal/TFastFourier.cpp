@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "base/Errors.h"
+#include "signal/TFastFourierAvx2.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -84,11 +85,17 @@ inline void LoadSamples(const std::int16_t* p, V4& lo, V4& hi) {
 }
 #endif
 
-constexpr std::uint32_t Reverse8(std::uint32_t v) {
-    std::uint32_t r = 0;
-    for (int bit = 0; bit < 8; ++bit) r |= ((v >> bit) & 1u) << (7 - bit);
-    return r;
+/// Start of the 16-entry block written by lane m of the first stages: 8 * rev8(m).
+constexpr std::array<std::uint16_t, 128> MakeBlockStarts() {
+    std::array<std::uint16_t, 128> starts{};
+    for (std::uint32_t m = 0; m < 128; ++m) {
+        std::uint32_t r = 0;
+        for (int bit = 0; bit < 8; ++bit) r |= ((m >> bit) & 1u) << (7 - bit);
+        starts[m] = static_cast<std::uint16_t>(8 * r);
+    }
+    return starts;
 }
+constexpr std::array<std::uint16_t, 128> BlockStarts = MakeBlockStarts();
 
 /// The two combined first stages and the third stage of one 8-entry block per lane. `x` points
 /// at the lanes' first input; input k of the block sits at x[rev3(k) * 256] (2048 points).
@@ -115,7 +122,8 @@ inline void EightPoint(const float* x, float h, V4 (&out)[8]) {
 
 }  // namespace
 
-TFastFourier::TFastFourier() {
+TFastFourier::TFastFourier(bool allowWideLanes)
+    : FWideLanes(allowWideLanes && avx2::Available()) {
     // The tables come from the reference classes so both paths use identical constants.
     const QnFourier reference;
     FWindow = reference.Window;
@@ -169,7 +177,7 @@ void TFastFourier::FirstStages() {
         Transpose(q[0], q[1], q[2], q[3]);
         Transpose(q[4], q[5], q[6], q[7]);
         for (std::uint32_t l = 0; l < 4; ++l) {
-            float* dst = FBufA.data() + 8 * Reverse8(4 * g + l);
+            float* dst = FBufA.data() + BlockStarts[4 * g + l];
             Store(dst, r[l]);
             Store(dst + 4, r[4 + l]);
             Store(dst + 8, q[l]);
@@ -222,13 +230,24 @@ void TFastFourier::Spectrum(const std::int16_t* frame, RealArray& xOut, std::int
     if (highestI < 0 || highestI > static_cast<std::int32_t>(FN / 2)) {
         throw EInvalidOperation("TFastFourier.Spectrum: highestI out of range.");
     }
-    WindowAndHalve(frame);
-    FirstStages();
-    LaterStages();
-    float* f = FResult;
     constexpr std::size_t nyquist = FN / 2;
-    f[nyquist] = 0.0f;
     const auto count = static_cast<std::size_t>(highestI);
+    if (FWideLanes) {
+        avx2::WindowAndHalve(frame, FWindow.data(), FHalved.data(), FN);
+        FirstStages();
+        FResult = avx2::LaterStages(FBufA.data(), FBufB.data(), FCosines.data(), FSines.data(), FN);
+        FResult[nyquist] = 0.0f;
+        if (count >= 8) {
+            avx2::Magnitudes(FResult, nyquist, xOut.data(), count);
+            return;
+        }
+    } else {
+        WindowAndHalve(frame);
+        FirstStages();
+        LaterStages();
+    }
+    float* f = FResult;
+    f[nyquist] = 0.0f;
     if (count < 4) {
         for (std::size_t k = 0; k < count; ++k) {
             xOut[k + 1] = 2.0f * std::sqrt(f[k] * f[k] + f[nyquist + k] * f[nyquist + k]);

@@ -13,7 +13,12 @@ namespace orvane::signal {
 
 class TFastFourier {
 public:
-    TFastFourier();
+    /// `allowWideLanes` false keeps to four lanes even on a processor with AVX2 (for tests
+    /// that check both schedules).
+    explicit TFastFourier(bool allowWideLanes = true);
+
+    /// True when the eight-lane AVX2 loops are in use.
+    bool WideLanes() const { return FWideLanes; }
 
     /// Writes the magnitudes of lines 0 ... highestI-1 of the 4096 contiguous samples at `frame`
     /// into xOut[1 ... highestI] (2 * |line|, units of the 16-bit samples), as QnFourier::FFT
@@ -37,6 +42,7 @@ private:
     std::vector<float> FSines;
     /// Where the last stage left the transform (FBufA or FBufB).
     float* FResult = nullptr;
+    bool FWideLanes = false;
 };
 
 }  // namespace orvane::signal
