@@ -74,6 +74,9 @@ public:
     std::int32_t Position() const override;
     std::int32_t ReadChunk() override;
     float getPos() const override;
+    /// True when the conversion gives 16000 Hz and ResampleTo11025 makes 11025 Hz of it (the
+    /// source rate is a multiple of 8000 Hz). For MP3 known after the first decoded frame.
+    bool Conv16() const { return FConv16; }
 
 protected:
     TChunkedReader(const std::string& fileName, std::uint32_t chunkSize);

@@ -119,7 +119,6 @@ std::int16_t RoundClip(float value) {
 template <int Bits>
 void MixFrames(const std::uint8_t* p, std::size_t frames, int channels, float* out) {
     constexpr int Bytes = Bits / 8;
-    const float scale = 1.0f / static_cast<float>(channels);
     for (std::size_t f = 0; f < frames; ++f) {
         float sum = 0.0f;
         for (int c = 0; c < channels; ++c, p += Bytes) {
@@ -141,7 +140,7 @@ void MixFrames(const std::uint8_t* p, std::size_t frames, int channels, float* o
                 sum += static_cast<float>(v) * (1.0f / 65536.0f);
             }
         }
-        out[f] = channels == 1 ? sum : sum * scale;
+        out[f] = channels == 1 ? sum : sum / static_cast<float>(channels);
     }
 }
 
