@@ -1,11 +1,10 @@
 #include "tracking/TAtomicFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "base/Errors.h"
 

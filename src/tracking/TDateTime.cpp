@@ -43,7 +43,8 @@ constexpr std::int64_t EndSerial = DaysFromCivil(10000, 1, 1) - DayZero;
 TDateTime EncodeDateTime(const TDateTimeFields& f) {
     const std::int64_t days = DaysFromCivil(f.Year, f.Month, f.Day) - DayZero;
     const std::int64_t ms =
-        ((static_cast<std::int64_t>(f.Hour) * 60 + f.Minute) * 60 + f.Second) * 1000 + f.Millisecond;
+        ((static_cast<std::int64_t>(f.Hour) * 60 + f.Minute) * 60 + f.Second) * 1000 +
+        f.Millisecond;
     const double time = static_cast<double>(ms) / static_cast<double>(MsPerDay);
     return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }

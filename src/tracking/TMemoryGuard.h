@@ -31,8 +31,8 @@ public:
     /// reports the refusal: `text` when not empty, else "Action cancelled or ignored because
     /// you are running out of memory (id:<id>;<working set MiB>mb used)", to `answer` when
     /// given, else as an activity entry with `icon`. Thread safe.
-    bool MemoryGuard(int id, std::uint64_t minimumBytes, std::string_view text,
-                     TActivityIcon icon, IAnswerChannel* answer);
+    bool MemoryGuard(int id, std::uint64_t minimumBytes, std::string_view text, TActivityIcon icon,
+                     IAnswerChannel* answer);
 
 private:
     const IMemoryStatus& FMemory;

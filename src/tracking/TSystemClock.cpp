@@ -11,7 +11,7 @@ TDateTime TSystemClock::Now() const {
     const auto now = system_clock::now();
     const auto sinceEpochMs = duration_cast<milliseconds>(now.time_since_epoch()).count();
     const auto seconds = static_cast<std::time_t>(sinceEpochMs >= 0 ? sinceEpochMs / 1000
-                                                                     : (sinceEpochMs - 999) / 1000);
+                                                                    : (sinceEpochMs - 999) / 1000);
     const auto ms = static_cast<int>(sinceEpochMs - static_cast<long long>(seconds) * 1000);
     std::tm local{};
     if (localtime_r(&seconds, &local) == nullptr) {

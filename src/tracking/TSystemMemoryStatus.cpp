@@ -1,11 +1,10 @@
 #include "tracking/TSystemMemoryStatus.h"
 
-#include <sys/sysinfo.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <sys/sysinfo.h>
+#include <unistd.h>
 
 namespace orvane::tracking {
 

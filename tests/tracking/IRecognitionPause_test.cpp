@@ -1,7 +1,6 @@
 #include "tracking/IRecognitionPause.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <thread>
 

@@ -1,8 +1,7 @@
 #include "tracking/ReportFileError.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
+#include <gtest/gtest.h>
 
 #include "TrackingFakes.h"
 
@@ -39,8 +38,8 @@ TEST(ReportFileError, PostsTheReasonOfEachFileErrorAsAnErrorEntry) {
         EXPECT_EQ(ReportFileError(posting, "/music/a b.wav", "wav file", c.Code, nullptr), c.Code);
         const auto entries = TakeActivities(queue);
         ASSERT_EQ(entries.size(), 1u) << c.Code;
-        EXPECT_EQ(entries[0].Str, std::string("Error accessing wav file \"/music/a b.wav\"") +
-                                      c.Reason)
+        EXPECT_EQ(entries[0].Str,
+                  std::string("Error accessing wav file \"/music/a b.wav\"") + c.Reason)
             << c.Code;
         EXPECT_EQ(entries[0].Icon, TActivityIcon::aiError);
         EXPECT_EQ(entries[0].DT, clock.Now());

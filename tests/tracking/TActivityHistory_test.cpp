@@ -1,15 +1,14 @@
 #include "tracking/TActivityHistory.h"
 
-#include <gtest/gtest.h>
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 #include "TrackingFakes.h"
@@ -107,9 +106,9 @@ TEST(MemoCompare, OrdersBySecondsThenIconThenMessageCodeUnits) {
     };
     const TCase cases[] = {
         {{aiError, "", "b", 1}, {aiInformation, "", "a", 2}, -1},  // seconds decide first
-        {{aiArrow, "", "a", 5}, {aiError, "", "z", 5}, 1},          // then the icon index
+        {{aiArrow, "", "a", 5}, {aiError, "", "z", 5}, 1},         // then the icon index
         {{TActivityIcon{0}, "", "a", 5}, {aiInformation, "", "a", 5}, -1},
-        {{aiError, "", "B", 5}, {aiError, "", "a", 5}, -1},         // case-sensitive, ordinal
+        {{aiError, "", "B", 5}, {aiError, "", "a", 5}, -1},  // case-sensitive, ordinal
         {{aiError, "", "ab", 5}, {aiError, "", "abc", 5}, -1},
         {{aiError, "x", "same", 5}, {aiError, "y", "same", 5}, 0},  // the caption plays no part
         {{aiError, "", "-5", -5}, {aiError, "", "-5", -4}, -1},
@@ -162,8 +161,7 @@ TEST_F(TActivityHistoryTest, ExportReplacesAnOlderFileWhole) {
 TEST_F(TActivityHistoryTest, ExportingIntoAMissingFolderReportsPathNotFoundAndWritesNothing) {
     FHistory.Add({At(2024, 3, 6, 14, 0, 1), "Welcome", TActivityIcon::aiInformation});
     orvane::test::WriteBytes(FDir.File("plain"), "not a folder");
-    const std::string files[] = {FDir.File("missing/history.csv"),
-                                 FDir.File("plain/history.csv")};
+    const std::string files[] = {FDir.File("missing/history.csv"), FDir.File("plain/history.csv")};
     for (const std::string& file : files) {
         EXPECT_FALSE(FHistory.SaveHistoryAs(file));
         const auto entries = TakeActivities(FQueue);
@@ -187,7 +185,8 @@ TEST_F(TActivityHistoryTest, ExportingOntoAFolderReportsTheFailureAndLeavesNoTem
 
 TEST_F(TActivityHistoryTest, AWriteErrorEndsTheExportWithTheSystemMessageAndLeavesNothing) {
     for (int i = 0; i < 100; ++i) {
-        FHistory.Add({FClock.Now(), "a line long enough to pass the limit", TActivityIcon::aiArrow});
+        FHistory.Add(
+            {FClock.Now(), "a line long enough to pass the limit", TActivityIcon::aiArrow});
     }
     const std::string file = FDir.File("history.csv");
     // A file size limit makes write() fail with EFBIG once the limit is reached.
@@ -217,10 +216,8 @@ TEST_F(TActivityHistoryTest, AWriteErrorEndsTheExportWithTheSystemMessageAndLeav
 
 TEST_F(TActivityHistoryTest, ExportsTheMemoryListingWithTagsPathsAndLengths) {
     const std::vector<TListingRow> rows = {
-        {0, "Song A", "/fp/Song A.qnf", "3:07"},
-        {1, "Song B", "/fp/Song B.qnf", "0:42"},
-        {6, "Song C", "/fp/Song C.qnf", "61:40"},
-        {7, "Song D", "/fp/Song D.qnf", "0:00"},
+        {0, "Song A", "/fp/Song A.qnf", "3:07"},  {1, "Song B", "/fp/Song B.qnf", "0:42"},
+        {6, "Song C", "/fp/Song C.qnf", "61:40"}, {7, "Song D", "/fp/Song D.qnf", "0:00"},
         {3, "Song E", "/fp/Song E.qnf", "1:00"},
     };
     const std::string file = FDir.File("memory.csv");

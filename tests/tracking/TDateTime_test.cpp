@@ -1,8 +1,7 @@
 #include "tracking/TDateTime.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <string>
 
@@ -33,7 +32,10 @@ TEST(TDateTime, RendersDaysSince1899AsIsoDateAnd24HourTime) {
 
 TEST(TDateTime, ValuesWithoutACalendarDateRenderAsQuestionMarks) {
     const double cases[] = {std::numeric_limits<double>::quiet_NaN(),
-                            std::numeric_limits<double>::infinity(), 1e300, -1e300, 2958466.0,
+                            std::numeric_limits<double>::infinity(),
+                            1e300,
+                            -1e300,
+                            2958466.0,
                             -693595.0};
     for (double value : cases) {
         EXPECT_EQ(ShortDateText(value), "\?\?\?\?-\?\?-\?\?") << value;
@@ -43,9 +45,9 @@ TEST(TDateTime, ValuesWithoutACalendarDateRenderAsQuestionMarks) {
 
 TEST(TDateTime, EncodeAndDecodeAreInverseToTheMillisecond) {
     const TDateTimeFields cases[] = {
-        {1899, 12, 30, 0, 0, 0, 0},   {1899, 12, 29, 6, 0, 0, 0},  {1900, 2, 28, 23, 59, 59, 999},
-        {1900, 3, 1, 0, 0, 0, 1},     {2000, 2, 29, 12, 34, 56, 789}, {2024, 3, 6, 14, 7, 21, 0},
-        {1601, 1, 1, 0, 0, 0, 0},     {9999, 12, 31, 23, 59, 59, 0},
+        {1899, 12, 30, 0, 0, 0, 0}, {1899, 12, 29, 6, 0, 0, 0},     {1900, 2, 28, 23, 59, 59, 999},
+        {1900, 3, 1, 0, 0, 0, 1},   {2000, 2, 29, 12, 34, 56, 789}, {2024, 3, 6, 14, 7, 21, 0},
+        {1601, 1, 1, 0, 0, 0, 0},   {9999, 12, 31, 23, 59, 59, 0},
     };
     for (const TDateTimeFields& in : cases) {
         TDateTimeFields out;

@@ -80,8 +80,8 @@ TEST_F(TMemoryGuardTest, ThrottlingIsSharedByAllIdentifiers) {
 }
 
 TEST_F(TMemoryGuardTest, AGivenTextAndIconReplaceTheDefaultReport) {
-    EXPECT_FALSE(FGuard.MemoryGuard(4, MemoryGuardMinimum, "No room", TActivityIcon::aiAttention,
-                                    nullptr));
+    EXPECT_FALSE(
+        FGuard.MemoryGuard(4, MemoryGuardMinimum, "No room", TActivityIcon::aiAttention, nullptr));
     const auto entries = TakeActivities(FQueue);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Str, "No room");

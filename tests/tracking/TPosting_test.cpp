@@ -1,8 +1,7 @@
 #include "tracking/TPosting.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,8 +28,8 @@ TEST_F(TPostingTest, AnEntryPostedWithTimeZeroCarriesTheTimeOfPosting) {
     FClock.SetNow(At(2024, 3, 6, 14, 8, 0));
     const auto entries = TakeActivities(FQueue);
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0], (TActivityData{At(2024, 3, 6, 14, 7, 21), "Welcome",
-                                         TActivityIcon::aiInformation}));
+    EXPECT_EQ(entries[0],
+              (TActivityData{At(2024, 3, 6, 14, 7, 21), "Welcome", TActivityIcon::aiInformation}));
 }
 
 TEST_F(TPostingTest, AnEntryPostedWithATimeKeepsIt) {
@@ -111,7 +110,8 @@ TEST(TQueuePoster, DeliversEntriesOfAWorkerThreadInPostingOrderEachWithItsOwnRec
     constexpr int Count = 1500;
     std::thread worker([&] {
         for (int i = 0; i < Count; ++i) {
-            posting.PostActivity("entry " + std::to_string(i), TActivityIcon::aiInformation, i + 1.0);
+            posting.PostActivity("entry " + std::to_string(i), TActivityIcon::aiInformation,
+                                 i + 1.0);
         }
     });
     worker.join();

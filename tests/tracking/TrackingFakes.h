@@ -2,10 +2,9 @@
 // set by hand, an answer channel that records, and readers for the posted messages.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <string>
 #include <string_view>
