@@ -234,7 +234,8 @@ void TFastFourier::Spectrum(const std::int16_t* frame, RealArray& xOut, std::int
     const auto count = static_cast<std::size_t>(highestI);
     if (FWideLanes) {
         avx2::WindowAndHalve(frame, FWindow.data(), FHalved.data(), FN);
-        FirstStages();
+        avx2::FirstStages(FHalved.data(), FBufA.data(), FN, FCosines.data(),
+                          static_cast<float>(std::numbers::sqrt2 / 2.0), BlockStarts.data());
         FResult = avx2::LaterStages(FBufA.data(), FBufB.data(), FCosines.data(), FSines.data(), FN);
         FResult[nyquist] = 0.0f;
         if (count >= 8) {

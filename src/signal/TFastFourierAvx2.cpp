@@ -12,7 +12,86 @@ namespace {
 inline __m256 Reverse8(__m256 v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
 inline __m128 Reverse4(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
 
+/// The two combined first stages and the third stage of one 8-entry block per lane; input k
+/// of the block sits at x[rev3(k) * n/8].
+inline void EightPoint(const float* x, std::size_t eighth, __m256 h, __m256 (&out)[8]) {
+    const __m256 x0 = _mm256_loadu_ps(x), x1 = _mm256_loadu_ps(x + 4 * eighth);
+    const __m256 x2 = _mm256_loadu_ps(x + 2 * eighth), x3 = _mm256_loadu_ps(x + 6 * eighth);
+    const __m256 y0 = _mm256_loadu_ps(x + eighth), y1 = _mm256_loadu_ps(x + 5 * eighth);
+    const __m256 y2 = _mm256_loadu_ps(x + 3 * eighth), y3 = _mm256_loadu_ps(x + 7 * eighth);
+    const __m256 d1 = _mm256_sub_ps(x0, x1), d3 = _mm256_sub_ps(x2, x3);
+    const __m256 sx01 = _mm256_add_ps(x0, x1), sx23 = _mm256_add_ps(x2, x3);
+    const __m256 d0 = _mm256_add_ps(sx01, sx23), d2 = _mm256_sub_ps(sx01, sx23);
+    const __m256 d5 = _mm256_sub_ps(y0, y1), d7 = _mm256_sub_ps(y2, y3);
+    const __m256 sy01 = _mm256_add_ps(y0, y1), sy23 = _mm256_add_ps(y2, y3);
+    const __m256 d4 = _mm256_add_ps(sy01, sy23), d6 = _mm256_sub_ps(sy01, sy23);
+    out[0] = _mm256_add_ps(d0, d4);
+    out[4] = _mm256_sub_ps(d0, d4);
+    out[2] = d2;
+    out[6] = d6;
+    __m256 v = _mm256_mul_ps(_mm256_sub_ps(d5, d7), h);
+    out[1] = _mm256_add_ps(d1, v);
+    out[3] = _mm256_sub_ps(d1, v);
+    v = _mm256_mul_ps(_mm256_add_ps(d5, d7), h);
+    out[5] = _mm256_add_ps(v, d3);
+    out[7] = _mm256_sub_ps(v, d3);
+}
+
+/// Rows r[0..7] become columns: afterwards r[l] holds lane l of the former rows 0 ... 7.
+inline void Transpose8(__m256 (&r)[8]) {
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+    r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+    r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+    r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+    r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+    r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+    r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+    r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+    r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
 }  // namespace
+
+void FirstStages(const float* x, float* out, std::size_t n, const float* cos3, float h,
+                 const std::uint16_t* blockStarts) {
+    // Lane l of group g holds the even 8-block rev(8g + l) and its partner rev(8g + l + n/16).
+    const std::size_t eighth = n / 8;
+    const std::size_t partner = n / 16;
+    const __m256 hh = _mm256_set1_ps(h);
+    for (std::size_t g = 0; g < partner / 8; ++g) {
+        __m256 a[8], b[8], r[8], q[8];
+        EightPoint(x + 8 * g, eighth, hh, a);
+        EightPoint(x + 8 * g + partner, eighth, hh, b);
+        r[0] = _mm256_add_ps(a[0], b[0]);
+        q[0] = _mm256_sub_ps(a[0], b[0]);
+        r[4] = a[4];
+        q[4] = b[4];
+        for (std::size_t j = 1; j < 4; ++j) {
+            const __m256 c = _mm256_set1_ps(cos3[j]);
+            const __m256 sn = _mm256_set1_ps(cos3[4 - j]);
+            const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b[j], c), _mm256_mul_ps(b[4 + j], sn));
+            r[j] = _mm256_add_ps(a[j], v);
+            r[8 - j] = _mm256_sub_ps(a[j], v);
+            const __m256 w = _mm256_add_ps(_mm256_mul_ps(b[j], sn), _mm256_mul_ps(b[4 + j], c));
+            q[j] = _mm256_add_ps(w, a[4 + j]);
+            q[8 - j] = _mm256_sub_ps(w, a[4 + j]);
+        }
+        Transpose8(r);
+        Transpose8(q);
+        for (std::size_t l = 0; l < 8; ++l) {
+            float* dst = out + blockStarts[8 * g + l];
+            _mm256_storeu_ps(dst, r[l]);
+            _mm256_storeu_ps(dst + 8, q[l]);
+        }
+    }
+}
 
 void WindowAndHalve(const std::int16_t* frame, const float* window, float* out, std::size_t count) {
     const __m256 half = _mm256_set1_ps(0.5f);
