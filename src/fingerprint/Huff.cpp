@@ -175,17 +175,19 @@ struct TDecodeNode {
 };
 
 constexpr std::int32_t LookupBits = 11;
+// A 64-bit load shifted by up to 7 holds 57 stream bits: lookups may start up to here.
+constexpr std::uint32_t LastLookupOffset = 57 - LookupBits;
 
 // One entry per LookupBits-bit window: a whole code (leaf), the node reached after all
 // LookupBits bits (inner), or a path that leaves the tree (invalid).
-struct TLookup {
-    std::uint16_t Target = 0;  // symbol or node
-    std::uint8_t Length = 0;   // bits of a leaf's code
-    std::uint8_t Kind = 0;
-};
 constexpr std::uint8_t LookupInvalid = 0;
 constexpr std::uint8_t LookupLeaf = 1;
 constexpr std::uint8_t LookupInner = 2;
+struct TLookup {
+    std::uint16_t Target = 0;  // symbol or node
+    std::uint8_t Length = 0;   // bits of a leaf's code
+    std::uint8_t Kind = LookupInvalid;
+};
 
 class TDecoder {
 public:
@@ -223,29 +225,46 @@ public:
         std::memcpy(FStream.data(), stream, streamSize);
         FTotalBits = (static_cast<std::uint64_t>(streamSize) - 1) * 8 +
                      static_cast<std::uint64_t>(lastBits);
-        const std::uint64_t most = FTotalBits / static_cast<std::uint64_t>(shortestCode);
+        const std::uint64_t totalBits = FTotalBits;
+        const std::uint64_t most = totalBits / static_cast<std::uint64_t>(shortestCode);
         out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(most, streamSize * 4 + 256)));
+        // Locals, not members: stores through a byte pointer would otherwise force reloads.
+        const TLookup* const lookup = FLookup.data();
+        const std::uint8_t* const bits = FStream.data();
         std::size_t produced = 0;
         std::uint64_t bitPos = 0;
-        while (bitPos < FTotalBits) {
-            const std::uint64_t window = Window(bitPos);
-            const TLookup& e = FLookup[static_cast<std::size_t>(window >> (64 - LookupBits))];
-            std::uint8_t symbol = 0;
-            if (e.Kind == LookupLeaf && bitPos + e.Length <= FTotalBits) {
-                symbol = static_cast<std::uint8_t>(e.Target);
-                bitPos += e.Length;
-            } else {
-                symbol = SlowDecodeOne(bitPos);
-            }
+        while (bitPos < totalBits) {
             if (produced == out.size()) {
-                // Every symbol takes at least `shortestCode` bits, so `most` is never passed.
-                if (!ORVANE_VERIFY(out.size() < most)) {
-                    throw EPackedFormat("Code stream longer than its codes allow.");
+                // Every symbol takes at least `shortestCode` bits, so with `most` symbols out
+                // the bits left cannot hold a whole code: decoding one must fail.
+                if (out.size() >= most) {
+                    SlowDecodeOne(bitPos);
+                    ORVANE_VERIFY(!"a code shorter than the shortest code");
+                    throw EPackedFormat("Code stream ends inside a code.");
                 }
                 out.resize(static_cast<std::size_t>(
                     std::min<std::uint64_t>(most, std::max<std::size_t>(256, out.size() * 2))));
             }
-            out[produced++] = symbol;
+            std::uint8_t* dst = out.data() + produced;
+            std::uint8_t* const dstEnd = out.data() + out.size();
+            // Several short codes per 64-bit load.
+            std::uint64_t window = 0;
+            std::memcpy(&window, bits + bitPos / 8, sizeof(window));
+            window = __builtin_bswap64(window) << (bitPos % 8);
+            const std::uint64_t left = totalBits - bitPos;
+            std::uint32_t used = 0;
+            while (used <= LastLookupOffset && dst != dstEnd) {
+                const TLookup e = lookup[(window << used) >> (64 - LookupBits)];
+                if (e.Kind != LookupLeaf || used + e.Length > left) break;
+                *dst++ = static_cast<std::uint8_t>(e.Target);
+                used += e.Length;
+            }
+            produced = static_cast<std::size_t>(dst - out.data());
+            bitPos += used;
+            if (used == 0) {
+                // A long code, a broken path or the end of the stream: bit by bit.
+                out[produced++] = SlowDecodeOne(bitPos);
+            }
         }
         out.resize(produced);
         return out;
@@ -272,13 +291,6 @@ private:
             if (n.Child[bit] >= 0) Fill(n.Child[bit], depth + 1, prefix << 1 | bit);
             // Entries of a missing child stay LookupInvalid.
         }
-    }
-
-    std::uint64_t Window(std::uint64_t bitPos) const {
-        const std::uint8_t* p = FStream.data() + bitPos / 8;
-        std::uint64_t w = 0;
-        for (int i = 0; i < 8; ++i) w = w << 8 | p[i];
-        return w << (bitPos % 8);
     }
 
     int Bit(std::uint64_t bitPos) const {
