@@ -76,7 +76,7 @@ int main() {
                           "' synth 2 pluck C4 pluck E4 pluck G4 : synth 2 pluck A3 pluck C4 pluck E4"
                           " : synth 2 pluck F3 pluck A3 pluck C4 : synth 2 pluck G3 pluck B3 pluck D4";
         if (Run(cmd) != 0) return 1;
-        if (Run("sox '" + pattern + "' '" + wav + "' repeat 37 trim 0 300 gain -3") != 0) return 1;
+        if (Run("sox '" + pattern + "' -b 16 '" + wav + "' repeat 37 trim 0 300 gain -3") != 0) return 1;
     }
     if (!std::filesystem::exists(mp3)) {
         if (Run("lame --quiet -b 192 '" + wav + "' '" + mp3 + "'") != 0) return 1;
