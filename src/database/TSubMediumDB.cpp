@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -94,10 +95,20 @@ void TSubMediumDB::SetItem(std::int32_t index, TDBItem item) {
 }
 
 bool TSubMediumDB::IsSortedByKey() const noexcept {
-    for (std::int32_t i = 1; i < FCount; ++i) {
-        if (Key(i) < Key(i - 1)) {
+    // Section by section over raw pointers: this scan runs over the whole library on every
+    // merge of one fingerprint, so it has to go at memory speed.
+    std::uint32_t previous = 0;
+    for (std::int32_t base = 0; base < FCount; base += SectionSize) {
+        const TDBItem* items = FPSection[static_cast<std::size_t>(base >> SectionShift)]->data();
+        const std::int32_t n = std::min(SectionSize, FCount - base);
+        bool falling = items[0].EntryKey() < previous;
+        for (std::int32_t k = 1; k < n; ++k) {
+            falling |= items[k].EntryKey() < items[k - 1].EntryKey();
+        }
+        if (falling) {
             return false;
         }
+        previous = items[n - 1].EntryKey();
     }
     return true;
 }
@@ -297,31 +308,46 @@ void TSubMediumDB::MergeInto(TSubMediumDB& target) {
     }
     target.SetSize(t + s);
 
-    std::int32_t w = t + s;
-    std::int32_t i = t - 1;
-    std::int32_t j = s - 1;
-    std::uint32_t a = i >= 0 ? target.Key(i) : 0;
-    std::uint32_t b = j >= 0 ? Key(j) : 0;
-    // Filled from the back: on equal keys the source entry goes first, so the target's former
-    // entries end up before the source's. Since w = i + j + 2 throughout, once the source is
-    // used up every remaining target entry already stands in its own slot and the walk ends.
-    while (j >= 0) {
-        while (j >= 0 && b >= a) {
-            --w;
-            target.At(w) = At(j);
-            --j;
-            if (j >= 0) {
-                b = Key(j);
-            }
-        }
-        while (j >= 0 && i >= 0 && a > b) {
-            --w;
-            target.At(w) = target.At(i);
-            --i;
-            a = i >= 0 ? target.Key(i) : 0;
-        }
+    // Filled from the back: each source entry, last first, goes directly behind the target
+    // entries whose keys are not above its own, and the target entries above it move up as one
+    // block. On equal keys the target's former entries thus come before the source's. Once the
+    // source is used up the remaining target entries already stand in their own slots.
+    std::int32_t unmerged = t;  // target entries 0..unmerged-1 have not moved yet
+    for (std::int32_t j = s - 1; j >= 0; --j) {
+        const TDBItem item = At(j);
+        const std::int32_t pos = target.UpperBound(item.EntryKey(), unmerged);
+        target.MoveUp(pos, unmerged, j + 1);
+        target.At(pos + j) = item;
+        unmerged = pos;
     }
     target.FCount = t + s;
+}
+
+std::int32_t TSubMediumDB::UpperBound(std::uint32_t key, std::int32_t end) const noexcept {
+    std::int32_t lo = 0;
+    std::int32_t hi = end;
+    while (lo < hi) {
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        if (Key(mid) > key) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    return lo;
+}
+
+void TSubMediumDB::MoveUp(std::int32_t first, std::int32_t last, std::int32_t shift) noexcept {
+    // Backwards in runs that stay inside one source and one destination section.
+    while (last > first) {
+        const std::int32_t src = last - 1;
+        const std::int32_t dst = src + shift;
+        const std::int32_t n = std::min({src - first + 1, (src & (SectionSize - 1)) + 1,
+                                         (dst & (SectionSize - 1)) + 1});
+        std::memmove(&At(dst - n + 1), &At(src - n + 1),
+                     static_cast<std::size_t>(n) * sizeof(TDBItem));
+        last -= n;
+    }
 }
 
 void TSubMediumDB::Clear() noexcept {

@@ -73,8 +73,9 @@ public:
     void DelSongs(std::span<const std::int32_t> songNos);
 
     /// Merges this partition's entries into target, both sorted by entry key: target grows to
-    /// hold both (one resize, whole sections) and is filled from the back in place; on equal
-    /// keys target's former entries come first. This partition is unchanged. Throws
+    /// hold both (one resize, whole sections) and is filled from the back in place, moving its
+    /// entries above each source entry as blocks; on equal keys target's former entries come
+    /// first. This partition is unchanged. Throws
     /// std::bad_alloc (target then keeps its entries) or EInvalidOperation for a merge into
     /// itself or past 2^31 entries.
     void MergeInto(TSubMediumDB& target);
@@ -104,6 +105,11 @@ private:
     void HeapSort(std::int32_t lo, std::int32_t hi) noexcept;
     void SiftDown(std::int32_t lo, std::int32_t node, std::int32_t heapEnd) noexcept;
     void Exchange(std::int32_t a, std::int32_t b) noexcept { std::swap(At(a), At(b)); }
+    /// First index in 0..end-1 whose entry key is above key (end when none); needs 0..end-1
+    /// sorted.
+    std::int32_t UpperBound(std::uint32_t key, std::int32_t end) const noexcept;
+    /// Moves entries first..last-1 up by shift slots (all within the capacity), from the back.
+    void MoveUp(std::int32_t first, std::int32_t last, std::int32_t shift) noexcept;
     /// Compaction with a sorted, duplicate-free list of song numbers.
     void RemoveSortedSongs(std::span<const std::int32_t> sortedSongNos) noexcept;
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <random>
 #include <utility>
 #include <vector>
@@ -290,6 +291,20 @@ TEST(TSubMediumDB, SortIfUnsortedSkipsARangeInOrder) {
     EXPECT_EQ(KeysOf(sub), (std::vector<std::uint32_t>{2, 2, 3, 9}));
 }
 
+TEST(TSubMediumDB, OrderCheckSeesAFallAnywhereIncludingAcrossSections) {
+    for (std::int32_t fallAt : {1, 2047, 2048, 2049, 4095}) {
+        TSubMediumDB sub;
+        std::vector<std::uint32_t> keys(4096);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            keys[i] = static_cast<std::uint32_t>(i + 10);
+        }
+        Fill(sub, keys);
+        EXPECT_TRUE(sub.IsSortedByKey());
+        sub.SetItem(fallAt, TDBItem::Pack(0, 0, 0));
+        EXPECT_FALSE(sub.IsSortedByKey()) << fallAt;
+    }
+}
+
 TEST(TSubMediumDB, MergePutsTheTargetsFormerEntriesBeforeTheSourcesOnEqualKeys) {
     TSubMediumDB source;
     Fill(source, {1, 3, 3}, 100);  // songs 100, 101, 102
@@ -361,21 +376,38 @@ TEST(TSubMediumDB, MergeIntoAnEmptyTargetCopiesTheSourceInOrder) {
 }
 
 TEST(TSubMediumDB, MergeAcrossSectionBoundariesMatchesAReferenceMerge) {
-    auto sourceKeys = RandomKeys(3000, 5000, 7);
-    auto targetKeys = RandomKeys(5000, 5000, 8);
-    std::sort(sourceKeys.begin(), sourceKeys.end());
-    std::sort(targetKeys.begin(), targetKeys.end());
-    TSubMediumDB source;
-    Fill(source, sourceKeys, 1);
-    TSubMediumDB target;
-    Fill(target, targetKeys, 1);
-    auto expected = sourceKeys;
-    expected.insert(expected.end(), targetKeys.begin(), targetKeys.end());
-    std::sort(expected.begin(), expected.end());
-    source.MergeInto(target);
-    EXPECT_EQ(KeysOf(target), expected);
-    EXPECT_EQ(target.Count(), 8000);
-    EXPECT_EQ(target.Size(), 8192);
+    struct TCase {
+        std::size_t SourceCount;
+        std::size_t TargetCount;
+        std::uint32_t KeyRange;
+    };
+    // Sizes around and across sections; small key ranges give long runs of equal keys.
+    const TCase cases[] = {
+        {3000, 5000, 5000}, {5000, 7000, 100}, {1, 2048, 2048}, {2048, 2048, 3},
+        {4097, 1, 1u << 20}, {10, 9000, 1u << 20}, {9000, 10, 7},
+    };
+    for (const auto& c : cases) {
+        auto sourceKeys = RandomKeys(c.SourceCount, c.KeyRange, 7);
+        auto targetKeys = RandomKeys(c.TargetCount, c.KeyRange, 8);
+        std::sort(sourceKeys.begin(), sourceKeys.end());
+        std::sort(targetKeys.begin(), targetKeys.end());
+        TSubMediumDB source;
+        Fill(source, sourceKeys, 1);
+        TSubMediumDB target;
+        Fill(target, targetKeys, 100000);
+        const auto targetEntries = EntriesOf(target);
+        const auto sourceEntries = EntriesOf(source);
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> expected;
+        std::merge(targetEntries.begin(), targetEntries.end(), sourceEntries.begin(),
+                   sourceEntries.end(), std::back_inserter(expected),
+                   [](const auto& x, const auto& y) {
+                       return (x.first & 0xFFFFFu) < (y.first & 0xFFFFFu);
+                   });
+        source.MergeInto(target);
+        EXPECT_EQ(EntriesOf(target), expected) << c.SourceCount << " into " << c.TargetCount;
+        EXPECT_EQ(target.Size(),
+                  static_cast<std::int32_t>((c.SourceCount + c.TargetCount + 2047) / 2048 * 2048));
+    }
 }
 
 TEST(TSubMediumDB, MergeIntoItselfIsRefused) {
