@@ -112,55 +112,142 @@ void WindowAndHalve(const std::int16_t* frame, const float* window, float* out, 
     }
 }
 
-float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n) {
-    for (std::size_t bigN = 16; bigN < n; bigN *= 2) {
-        const std::size_t half = bigN / 2;
-        const float* cosines = cosineTable + (half - 4);
-        const float* sines = sineTable + (half - 4);
-        for (std::size_t i = 0; i < n; i += 2 * bigN) {
-            const float* a = s + i;
-            const float* bb = s + i + bigN;
-            float* r = d + i;
-            float* q = d + i + bigN;
-            r[0] = a[0] + bb[0];
-            q[0] = a[0] - bb[0];
-            r[half] = a[half];
-            q[half] = bb[half];
-            if (half < 16) {
-                for (std::size_t j = 1;; j += 4) {
-                    if (j > half - 4) j = half - 4;
-                    const __m128 c = _mm_loadu_ps(cosines + j), sn = _mm_loadu_ps(sines + j);
-                    const __m128 b1 = _mm_loadu_ps(bb + j), b2 = _mm_loadu_ps(bb + half + j);
-                    const __m128 a1 = _mm_loadu_ps(a + j), a2 = _mm_loadu_ps(a + half + j);
-                    const __m128 v = _mm_sub_ps(_mm_mul_ps(b1, c), _mm_mul_ps(b2, sn));
-                    _mm_storeu_ps(r + j, _mm_add_ps(a1, v));
-                    _mm_storeu_ps(r + bigN - j - 3, Reverse4(_mm_sub_ps(a1, v)));
-                    const __m128 w = _mm_add_ps(_mm_mul_ps(b1, sn), _mm_mul_ps(b2, c));
-                    _mm_storeu_ps(q + j, _mm_add_ps(w, a2));
-                    _mm_storeu_ps(q + bigN - j - 3, Reverse4(_mm_sub_ps(w, a2)));
-                    if (j == half - 4) break;
-                }
-                continue;
+namespace {
+
+/// One butterfly group of a stage with block length bigN (half = bigN/2) at j ... j+7, inputs
+/// given: R[j] = a1 + v, R[bigN-j] = a1 - v, Q[j] = w + a2, Q[bigN-j] = w - a2.
+inline void StoreStage(float* r, float* q, std::size_t bigN, std::size_t j, __m256 a1, __m256 a2, __m256 b1,
+                       __m256 b2, __m256 c, __m256 sn) {
+    const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b1, c), _mm256_mul_ps(b2, sn));
+    _mm256_storeu_ps(r + j, _mm256_add_ps(a1, v));
+    _mm256_storeu_ps(r + bigN - j - 7, Reverse8(_mm256_sub_ps(a1, v)));
+    const __m256 w = _mm256_add_ps(_mm256_mul_ps(b1, sn), _mm256_mul_ps(b2, c));
+    _mm256_storeu_ps(q + j, _mm256_add_ps(w, a2));
+    _mm256_storeu_ps(q + bigN - j - 7, Reverse8(_mm256_sub_ps(w, a2)));
+}
+
+/// The same group kept in registers: R and Q at j ... j+7 (forward) and at bigN-j-7 ... bigN-j
+/// (ascending, as they would lie in memory).
+struct TGroup {
+    __m256 Rf, Rr, Qf, Qr;
+};
+inline TGroup Butterfly(const float* a, const float* bb, std::size_t half, std::size_t j, __m256 c, __m256 sn) {
+    const __m256 b1 = _mm256_loadu_ps(bb + j), b2 = _mm256_loadu_ps(bb + half + j);
+    const __m256 a1 = _mm256_loadu_ps(a + j), a2 = _mm256_loadu_ps(a + half + j);
+    const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b1, c), _mm256_mul_ps(b2, sn));
+    const __m256 w = _mm256_add_ps(_mm256_mul_ps(b1, sn), _mm256_mul_ps(b2, c));
+    return {_mm256_add_ps(a1, v), Reverse8(_mm256_sub_ps(a1, v)), _mm256_add_ps(w, a2),
+            Reverse8(_mm256_sub_ps(w, a2))};
+}
+
+/// Stage with block length bigN >= 16 alone, j in fours for bigN = 16 and in eights above.
+void SingleStage(const float* s, float* d, std::size_t n, std::size_t bigN, const float* cosines,
+                 const float* sines) {
+    const std::size_t half = bigN / 2;
+    for (std::size_t i = 0; i < n; i += 2 * bigN) {
+        const float* a = s + i;
+        const float* bb = s + i + bigN;
+        float* r = d + i;
+        float* q = d + i + bigN;
+        r[0] = a[0] + bb[0];
+        q[0] = a[0] - bb[0];
+        r[half] = a[half];
+        q[half] = bb[half];
+        if (half < 16) {
+            for (std::size_t j = 1;; j += 4) {
+                if (j > half - 4) j = half - 4;
+                const __m128 c = _mm_loadu_ps(cosines + j), sn = _mm_loadu_ps(sines + j);
+                const __m128 b1 = _mm_loadu_ps(bb + j), b2 = _mm_loadu_ps(bb + half + j);
+                const __m128 a1 = _mm_loadu_ps(a + j), a2 = _mm_loadu_ps(a + half + j);
+                const __m128 v = _mm_sub_ps(_mm_mul_ps(b1, c), _mm_mul_ps(b2, sn));
+                _mm_storeu_ps(r + j, _mm_add_ps(a1, v));
+                _mm_storeu_ps(r + bigN - j - 3, Reverse4(_mm_sub_ps(a1, v)));
+                const __m128 w = _mm_add_ps(_mm_mul_ps(b1, sn), _mm_mul_ps(b2, c));
+                _mm_storeu_ps(q + j, _mm_add_ps(w, a2));
+                _mm_storeu_ps(q + bigN - j - 3, Reverse4(_mm_sub_ps(w, a2)));
+                if (j == half - 4) break;
             }
-            // j = 1 ... half-1 in eights; the last group overlaps the one before and rewrites
-            // the same values.
-            for (std::size_t j = 1;; j += 8) {
-                if (j > half - 8) j = half - 8;
-                const __m256 c = _mm256_loadu_ps(cosines + j), sn = _mm256_loadu_ps(sines + j);
-                const __m256 b1 = _mm256_loadu_ps(bb + j), b2 = _mm256_loadu_ps(bb + half + j);
-                const __m256 a1 = _mm256_loadu_ps(a + j), a2 = _mm256_loadu_ps(a + half + j);
-                const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b1, c), _mm256_mul_ps(b2, sn));
-                _mm256_storeu_ps(r + j, _mm256_add_ps(a1, v));
-                _mm256_storeu_ps(r + bigN - j - 7, Reverse8(_mm256_sub_ps(a1, v)));
-                const __m256 w = _mm256_add_ps(_mm256_mul_ps(b1, sn), _mm256_mul_ps(b2, c));
-                _mm256_storeu_ps(q + j, _mm256_add_ps(w, a2));
-                _mm256_storeu_ps(q + bigN - j - 7, Reverse8(_mm256_sub_ps(w, a2)));
-                if (j == half - 8) break;
-            }
+            continue;
         }
+        // j = 1 ... half-1 in eights; the last group overlaps the one before and rewrites the
+        // same values (the stage reads s and writes d).
+        for (std::size_t j = 1;; j += 8) {
+            if (j > half - 8) j = half - 8;
+            StoreStage(r, q, bigN, j, _mm256_loadu_ps(a + j), _mm256_loadu_ps(a + half + j),
+                       _mm256_loadu_ps(bb + j), _mm256_loadu_ps(bb + half + j), _mm256_loadu_ps(cosines + j),
+                       _mm256_loadu_ps(sines + j));
+            if (j == half - 8) break;
+        }
+    }
+}
+
+/// Two stages in one pass: block length bigN >= 32 and then 2*bigN. The group at j of the first
+/// stage yields, for both of its blocks, exactly the entries the second stage needs at j and at
+/// bigN-j-7, so they never leave the registers.
+void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const float* cosTable,
+               const float* sinTable) {
+    const std::size_t half = bigN / 2;
+    const float* cos1 = cosTable + (half - 4);
+    const float* sin1 = sinTable + (half - 4);
+    const float* cos2 = cosTable + (bigN - 4);
+    const float* sin2 = sinTable + (bigN - 4);
+    for (std::size_t i = 0; i < n; i += 4 * bigN) {
+        const float* a0 = s + i;
+        const float* b0 = s + i + bigN;
+        const float* a1 = s + i + 2 * bigN;
+        const float* b1 = s + i + 3 * bigN;
+        float* r = d + i;
+        float* q = d + i + 2 * bigN;
+        // Entries 0 and half of the first stage, then entries 0 and bigN/2 of the second.
+        const float r0Zero = a0[0] + b0[0], q0Zero = a0[0] - b0[0], r0Half = a0[half], q0Half = b0[half];
+        const float r1Zero = a1[0] + b1[0], q1Zero = a1[0] - b1[0], r1Half = a1[half], q1Half = b1[half];
+        r[0] = r0Zero + r1Zero;
+        q[0] = r0Zero - r1Zero;
+        r[bigN] = q0Zero;
+        q[bigN] = q1Zero;
+        {
+            const float c = cos2[half];
+            const float sn = sin2[half];
+            const float v = r1Half * c - q1Half * sn;
+            r[half] = r0Half + v;
+            r[2 * bigN - half] = r0Half - v;
+            const float w = r1Half * sn + q1Half * c;
+            q[half] = w + q0Half;
+            q[2 * bigN - half] = w - q0Half;
+        }
+        for (std::size_t j = 1;; j += 8) {
+            if (j > half - 8) j = half - 8;
+            const __m256 c = _mm256_loadu_ps(cos1 + j), sn = _mm256_loadu_ps(sin1 + j);
+            const TGroup g0 = Butterfly(a0, b0, half, j, c, sn);
+            const TGroup g1 = Butterfly(a1, b1, half, j, c, sn);
+            StoreStage(r, q, 2 * bigN, j, g0.Rf, g0.Qf, g1.Rf, g1.Qf, _mm256_loadu_ps(cos2 + j),
+                       _mm256_loadu_ps(sin2 + j));
+            const std::size_t mirror = bigN - j - 7;
+            StoreStage(r, q, 2 * bigN, mirror, g0.Rr, g0.Qr, g1.Rr, g1.Qr, _mm256_loadu_ps(cos2 + mirror),
+                       _mm256_loadu_ps(sin2 + mirror));
+            if (j == half - 8) break;
+        }
+    }
+}
+
+}  // namespace
+
+float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n) {
+    std::size_t bigN = 16;
+    auto swap = [&s, &d] {
         float* t = s;
         s = d;
         d = t;
+    };
+    SingleStage(s, d, n, bigN, cosineTable + (bigN / 2 - 4), sineTable + (bigN / 2 - 4));
+    swap();
+    for (bigN = 32; 2 * bigN < n; bigN *= 4) {
+        StagePair(s, d, n, bigN, cosineTable, sineTable);
+        swap();
+    }
+    if (bigN < n) {
+        SingleStage(s, d, n, bigN, cosineTable + (bigN / 2 - 4), sineTable + (bigN / 2 - 4));
+        swap();
     }
     return s;
 }
