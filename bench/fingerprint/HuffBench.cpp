@@ -1,6 +1,5 @@
 // Packing and unpacking speed of fingerprint payloads (bytes/s of unpacked payload).
 #include <benchmark/benchmark.h>
-
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -41,7 +40,8 @@ BENCHMARK(BM_Pack);
 void BM_Unpack(benchmark::State& state) {
     const auto payload = TypicalPayload();
     const auto image = Pack(payload.data(), payload.size());
-    state.counters["ratio"] = static_cast<double>(payload.size()) / static_cast<double>(image.size());
+    state.counters["ratio"] =
+        static_cast<double>(payload.size()) / static_cast<double>(image.size());
     for (auto _ : state) benchmark::DoNotOptimize(Unpack(image.data(), image.size()));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(payload.size()));

@@ -78,7 +78,8 @@ std::string FingerprintFileName(const std::string& folder, const std::string& ti
     return folder + MakeSafeFileName(title) + std::string(FingerprintExtension);
 }
 
-void WriteFingerprintFile(TSongServer& song, const std::string& title, const std::string& fileName) {
+void WriteFingerprintFile(TSongServer& song, const std::string& title,
+                          const std::string& fileName) {
     TSong& header = *song.SongFile();
     header.Title.Assign(EncodeTitle(title));
     header.Options = 0;

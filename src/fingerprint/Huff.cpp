@@ -1,26 +1,24 @@
 #include "fingerprint/Huff.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane::fingerprint {
 
 namespace {
 
 constexpr std::array<std::uint8_t, 24> HeaderTemplate = {
-    'F', 'I', 'N', 'G', 'E', 'R', 'P', 'R', 'I', 'N', 'T', 0,
-    0x00, 0x00, 0x00, 0x40,  // 2.0f
-    0, 0, 0, 0, 0, 0, 0, 0};
+    'F', 'I', 'N', 'G', 'E', 'R', 'P', 'R', 'I', 'N', 'T', 0, 0x00, 0x00, 0x00, 0x40,  // 2.0f
+    0,   0,   0,   0,   0,   0,   0,   0};
 constexpr std::size_t SignatureSize = 11;
 constexpr std::size_t ChecksumOffset = 24;
 constexpr std::size_t ValidBitsOffset = 28;
@@ -55,7 +53,8 @@ std::int32_t PickLightest(const std::array<std::int64_t, NodeCount>& weight,
     std::int32_t best = -1;
     for (std::int32_t i = 0; i <= top; ++i) {
         if (!used[static_cast<std::size_t>(i)] && weight[static_cast<std::size_t>(i)] >= 1 &&
-            (best < 0 || weight[static_cast<std::size_t>(i)] < weight[static_cast<std::size_t>(best)])) {
+            (best < 0 ||
+             weight[static_cast<std::size_t>(i)] < weight[static_cast<std::size_t>(best)])) {
             best = i;
         }
     }
@@ -126,7 +125,8 @@ std::array<TCode, 256> BuildCodes(const std::array<std::int64_t, 256>& counts) {
         const auto t = static_cast<std::size_t>(top);
         left[t] = first;
         right[t] = second;
-        weight[t] = weight[static_cast<std::size_t>(first)] + weight[static_cast<std::size_t>(second)];
+        weight[t] =
+            weight[static_cast<std::size_t>(first)] + weight[static_cast<std::size_t>(second)];
     }
 
     TCodeWalk walk{left, right, codes, {}};
@@ -149,7 +149,8 @@ public:
             return;
         }
         for (std::int32_t i = 0; i < code.Length; ++i) {
-            const std::uint8_t bit = (code.Bits[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1u;
+            const std::uint8_t bit =
+                (code.Bits[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1u;
             Put(TCode{1, {}, bit});
         }
     }
@@ -223,8 +224,8 @@ public:
         // The stream with 8 zero bytes behind it, so a 64-bit window can always be loaded.
         FStream.assign(streamSize + 8, 0);
         std::memcpy(FStream.data(), stream, streamSize);
-        FTotalBits = (static_cast<std::uint64_t>(streamSize) - 1) * 8 +
-                     static_cast<std::uint64_t>(lastBits);
+        FTotalBits =
+            (static_cast<std::uint64_t>(streamSize) - 1) * 8 + static_cast<std::uint64_t>(lastBits);
         const std::uint64_t totalBits = FTotalBits;
         const std::uint64_t most = totalBits / static_cast<std::uint64_t>(shortestCode);
         out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(most, streamSize * 4 + 256)));
@@ -366,7 +367,8 @@ std::vector<std::uint8_t> Pack(const void* p, std::size_t size) {
     for (std::size_t v = 0; v < 256; ++v) {
         if (codes[v].Length == 0) continue;
         tableSize += 2 + static_cast<std::size_t>((codes[v].Length + 7) / 8);
-        streamBits += static_cast<std::uint64_t>(counts[v]) * static_cast<std::uint64_t>(codes[v].Length);
+        streamBits +=
+            static_cast<std::uint64_t>(counts[v]) * static_cast<std::uint64_t>(codes[v].Length);
     }
     // Such a table is refused when read, so it is not written either.
     if (tableSize > static_cast<std::size_t>(MaxCodeTableSize)) {
@@ -427,7 +429,8 @@ std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size) {
         const std::int32_t value = table[pos];
         const std::int32_t length = table[pos + 1];
         if (length == 0) throw EPackedFormat("Code table holds a code of length 0.");
-        if (value <= previous) throw EPackedFormat("Code table values are not in increasing order.");
+        if (value <= previous)
+            throw EPackedFormat("Code table values are not in increasing order.");
         const std::int32_t bytes = (length + 7) / 8;
         if (tableLength - pos - 2 < bytes) {
             throw EPackedFormat("Code table entry runs past the table.");

@@ -1,8 +1,7 @@
 #include "fingerprint/FptAux.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <numeric>
 #include <vector>
 

@@ -1,8 +1,7 @@
 #include "fingerprint/FptFile.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,7 +38,8 @@ TEST(FptFile, KeyDeltasStoreEachKeyXorItsPredecessor) {
 }
 
 TEST(FptFile, KeyDeltasLeaveRecordsOfZeroOrOneKeyAlone) {
-    for (const auto& keys : {std::vector<std::uint32_t>{}, std::vector<std::uint32_t>{0xDEADBEEF}}) {
+    for (const auto& keys :
+         {std::vector<std::uint32_t>{}, std::vector<std::uint32_t>{0xDEADBEEF}}) {
         auto song = SongOf(keys);
         song->serialize();
         EncodeKeyDeltas(*song);
@@ -64,9 +64,9 @@ TEST(FptFile, WrittenFileHoldsTheRecordWithBomTitleZeroFieldsAndDeltaKeys) {
     TBytes expected(132 + 12, 0);
     const std::uint8_t title[] = {5, 0xEF, 0xBB, 0xBF, 'H', 'i'};
     std::memcpy(expected.data(), title, sizeof(title));
-    expected[128] = 3;         // Length
-    expected[132] = 5;         // 5
-    expected[136] = 3;         // 6 xor 5
+    expected[128] = 3;  // Length
+    expected[132] = 5;  // 5
+    expected[136] = 3;  // 6 xor 5
     // 6 xor 6 = 0, Options 0, everything unset 0.
     EXPECT_EQ(UnpackFromFile(name), expected);
 
@@ -127,8 +127,12 @@ TEST(FptFile, ALongTitleIsCutToExactly108StoredBytesIncludingTheMark) {
 TEST(FptFile, TitlesWithoutTheMarkAreReadAsWindows1252) {
     EXPECT_EQ(DecodeTitle("Caf\xE9 \x80"), "Caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(DecodeTitle("\xEF\xBB"), "\xC3\xAF\xC2\xBB");  // too short for a mark
-    EXPECT_EQ(DecodeTitle("\xEF\xBB\xBF" "Caf\xC3\xA9"), "Caf\xC3\xA9");
-    EXPECT_EQ(EncodeTitle("Caf\xC3\xA9"), "\xEF\xBB\xBF" "Caf\xC3\xA9");
+    EXPECT_EQ(DecodeTitle("\xEF\xBB\xBF"
+                          "Caf\xC3\xA9"),
+              "Caf\xC3\xA9");
+    EXPECT_EQ(EncodeTitle("Caf\xC3\xA9"),
+              "\xEF\xBB\xBF"
+              "Caf\xC3\xA9");
 
     test::TTempDir dir;
     const std::string name = dir.File("old.qnf");
@@ -147,7 +151,8 @@ TEST(FptFile, SafeFileNamesReplaceTheNineForbiddenCharacters) {
     EXPECT_EQ(MakeSafeFileName("Rock/Pop: Live?"), "Rock_Pop_ Live_");
     EXPECT_EQ(MakeSafeFileName("a\"b*c/d:e<f>g?h\\i|j"), "a_b_c_d_e_f_g_h_i_j");
     EXPECT_EQ(MakeSafeFileName("Caf\xC3\xA9 (live) & more."), "Caf\xC3\xA9 (live) & more.");
-    EXPECT_EQ(FingerprintFileName("/music/fp/", "Rock/Pop: Live?"), "/music/fp/Rock_Pop_ Live_.qnf");
+    EXPECT_EQ(FingerprintFileName("/music/fp/", "Rock/Pop: Live?"),
+              "/music/fp/Rock_Pop_ Live_.qnf");
 }
 
 TEST(FptFile, ARecordWhoseLengthDoesNotMatchItsSizeIsRefused) {
@@ -158,10 +163,8 @@ TEST(FptFile, ARecordWhoseLengthDoesNotMatchItsSizeIsRefused) {
         std::size_t Size;
     };
     const TCase cases[] = {
-        {"one key more", 4, 132 + 12},
-        {"one key less", 2, 132 + 12},
-        {"wraps in 32 bits", 1 << 30, 132},
-        {"negative", -1, 132},
+        {"one key more", 4, 132 + 12},      {"one key less", 2, 132 + 12},
+        {"wraps in 32 bits", 1 << 30, 132}, {"negative", -1, 132},
         {"shorter than a header", 0, 100},
     };
     for (const TCase& c : cases) {

@@ -1,11 +1,9 @@
 #include "fingerprint/Huff.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <limits>
 #include <random>
 #include <string>
@@ -20,6 +18,11 @@ using TBytes = std::vector<std::uint8_t>;
 
 TBytes BytesOf(std::string_view s) { return TBytes(s.begin(), s.end()); }
 
+std::ptrdiff_t EntriesIn(const std::filesystem::path& folder) {
+    return std::distance(std::filesystem::directory_iterator(folder),
+                         std::filesystem::directory_iterator{});
+}
+
 TBytes PackBytes(const TBytes& data) { return Pack(data.data(), data.size()); }
 
 TBytes UnpackBytes(const TBytes& image) { return Unpack(image.data(), image.size()); }
@@ -33,11 +36,12 @@ void FixChecksum(TBytes& image) {
 // size unless given), table and stream, with a correct checksum.
 TBytes Image(std::uint8_t validBits, const TBytes& table, const TBytes& stream,
              std::int64_t tableLength = -1) {
-    TBytes image = {'F', 'I', 'N', 'G', 'E', 'R', 'P', 'R', 'I', 'N', 'T', 0,
-                    0,   0,   0,   0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Signature, 0, version 2.0f (00 00 00 40), then zeros up to the checksum and through it.
+    TBytes image = BytesOf(std::string_view("FINGERPRINT\0\0\0\0\x40", 16));
+    image.resize(28, 0);
     image.push_back(validBits);
-    const auto t = static_cast<std::uint32_t>(tableLength < 0 ? static_cast<std::int64_t>(table.size())
-                                                               : tableLength);
+    const auto t = static_cast<std::uint32_t>(
+        tableLength < 0 ? static_cast<std::int64_t>(table.size()) : tableLength);
     for (int i = 0; i < 4; ++i) image.push_back(static_cast<std::uint8_t>(t >> (8 * i)));
     image.insert(image.end(), table.begin(), table.end());
     image.insert(image.end(), stream.begin(), stream.end());
@@ -138,7 +142,8 @@ TEST(Huff, EmptyDataPacksToAnEmptyTableAndNoStream) {
 
 TEST(Huff, RandomDataOfManySizesAndSkewsRoundTrips) {
     std::mt19937 random(12345);
-    for (std::size_t size : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 31u, 100u, 1000u, 4099u, 65536u, 200001u}) {
+    for (std::size_t size :
+         {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 31u, 100u, 1000u, 4099u, 65536u, 200001u}) {
         for (int skew : {0, 1, 3, 8}) {
             TBytes data(size);
             for (auto& b : data) {
@@ -294,9 +299,7 @@ TEST(Huff, PackToFileWritesTheImageAndLeavesNoTemporaryFile) {
     const std::string written = test::ReadBytes(name);
     EXPECT_EQ(TBytes(written.begin(), written.end()), PackBytes(data));
     EXPECT_EQ(UnpackFromFile(name), data);
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(Huff, PackToFileIntoAMissingFolderThrowsAFileErrorWithErrno) {
@@ -316,9 +319,7 @@ TEST(Huff, PackToFileOntoAFolderRemovesItsTemporaryFile) {
     std::filesystem::create_directory(dir.Path() / "taken.qnf" / "inside");
     const TBytes data = BytesOf("abc");
     EXPECT_THROW(PackToFile(data.data(), data.size(), dir.File("taken.qnf")), EFileError);
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(Huff, UnpackFromFileOfAMissingFileIsAnInvalidFilename) {
