@@ -10,7 +10,6 @@ namespace orvane::signal::avx2 {
 namespace {
 
 inline __m256 Reverse8(__m256 v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
-inline __m128 Reverse4(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
 
 /// The two combined first stages and the third stage of one 8-entry block per lane; input k
 /// of the block sits at x[rev3(k) * n/8].
@@ -37,8 +36,8 @@ inline void EightPoint(const float* x, std::size_t eighth, __m256 h, __m256 (&ou
     out[7] = _mm256_sub_ps(v, d3);
 }
 
-/// Rows r[0..7] become columns: afterwards r[l] holds lane l of the former rows 0 ... 7.
-inline void Transpose8(__m256 (&r)[8]) {
+/// Rows r[0 ... 7] become columns: afterwards r[l] holds lane l of the former rows 0 ... 7.
+inline void Transpose8(__m256* r) {
     const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
     const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
     const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
@@ -59,36 +58,76 @@ inline void Transpose8(__m256 (&r)[8]) {
 
 }  // namespace
 
-void FirstStages(const float* x, float* out, std::size_t n, const float* cos3, float h,
+namespace {
+
+/// The third stage on two 8-blocks a and b: out[0 ... 7] = R, out[8 ... 15] = Q.
+inline void ThirdStage(const __m256 (&a)[8], const __m256 (&b)[8], const float* cos3, __m256 (&out)[16]) {
+    out[0] = _mm256_add_ps(a[0], b[0]);
+    out[8] = _mm256_sub_ps(a[0], b[0]);
+    out[4] = a[4];
+    out[12] = b[4];
+    for (std::size_t j = 1; j < 4; ++j) {
+        const __m256 c = _mm256_set1_ps(cos3[j]);
+        const __m256 sn = _mm256_set1_ps(cos3[4 - j]);
+        const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b[j], c), _mm256_mul_ps(b[4 + j], sn));
+        out[j] = _mm256_add_ps(a[j], v);
+        out[8 - j] = _mm256_sub_ps(a[j], v);
+        const __m256 w = _mm256_add_ps(_mm256_mul_ps(b[j], sn), _mm256_mul_ps(b[4 + j], c));
+        out[8 + j] = _mm256_add_ps(w, a[4 + j]);
+        out[16 - j] = _mm256_sub_ps(w, a[4 + j]);
+    }
+}
+
+}  // namespace
+
+void FirstStages(const float* x, float* out, std::size_t n, const float* cosineTable, float h,
                  const std::uint16_t* blockStarts) {
-    // Lane l of group g holds the even 8-block rev(8g + l) and its partner rev(8g + l + n/16).
+    // Lane l of group g holds the four 8-blocks of one 32-block: 8-block rev(m) for m = 8g + l
+    // and its neighbours rev(m + n/16), rev(m + n/32), rev(m + 3n/32), whose inputs lie n/16,
+    // n/32 and 3n/32 further on in x.
     const std::size_t eighth = n / 8;
-    const std::size_t partner = n / 16;
+    const std::size_t second = n / 16;
+    const std::size_t third = n / 32;
+    const float* cos3 = cosineTable;      // cos(j * pi/8), j = 0 ... 3
+    const float* cos4 = cosineTable + 4;  // cos(j * pi/16), j = 0 ... 7
     const __m256 hh = _mm256_set1_ps(h);
-    for (std::size_t g = 0; g < partner / 8; ++g) {
-        __m256 a[8], b[8], r[8], q[8];
-        EightPoint(x + 8 * g, eighth, hh, a);
-        EightPoint(x + 8 * g + partner, eighth, hh, b);
+    for (std::size_t g = 0; g < third / 8; ++g) {
+        __m256 a[16], b[16];
+        {
+            __m256 e0[8], e1[8];
+            EightPoint(x + 8 * g, eighth, hh, e0);
+            EightPoint(x + 8 * g + second, eighth, hh, e1);
+            ThirdStage(e0, e1, cos3, a);
+            EightPoint(x + 8 * g + third, eighth, hh, e0);
+            EightPoint(x + 8 * g + third + second, eighth, hh, e1);
+            ThirdStage(e0, e1, cos3, b);
+        }
+        // Fourth stage: block length 16, half 8.
+        __m256 r[16], q[16];
         r[0] = _mm256_add_ps(a[0], b[0]);
         q[0] = _mm256_sub_ps(a[0], b[0]);
-        r[4] = a[4];
-        q[4] = b[4];
-        for (std::size_t j = 1; j < 4; ++j) {
-            const __m256 c = _mm256_set1_ps(cos3[j]);
-            const __m256 sn = _mm256_set1_ps(cos3[4 - j]);
-            const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b[j], c), _mm256_mul_ps(b[4 + j], sn));
+        r[8] = a[8];
+        q[8] = b[8];
+        for (std::size_t j = 1; j < 8; ++j) {
+            const __m256 c = _mm256_set1_ps(cos4[j]);
+            const __m256 sn = _mm256_set1_ps(cos4[8 - j]);
+            const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b[j], c), _mm256_mul_ps(b[8 + j], sn));
             r[j] = _mm256_add_ps(a[j], v);
-            r[8 - j] = _mm256_sub_ps(a[j], v);
-            const __m256 w = _mm256_add_ps(_mm256_mul_ps(b[j], sn), _mm256_mul_ps(b[4 + j], c));
-            q[j] = _mm256_add_ps(w, a[4 + j]);
-            q[8 - j] = _mm256_sub_ps(w, a[4 + j]);
+            r[16 - j] = _mm256_sub_ps(a[j], v);
+            const __m256 w = _mm256_add_ps(_mm256_mul_ps(b[j], sn), _mm256_mul_ps(b[8 + j], c));
+            q[j] = _mm256_add_ps(w, a[8 + j]);
+            q[16 - j] = _mm256_sub_ps(w, a[8 + j]);
         }
         Transpose8(r);
+        Transpose8(r + 8);
         Transpose8(q);
+        Transpose8(q + 8);
         for (std::size_t l = 0; l < 8; ++l) {
             float* dst = out + blockStarts[8 * g + l];
             _mm256_storeu_ps(dst, r[l]);
-            _mm256_storeu_ps(dst + 8, q[l]);
+            _mm256_storeu_ps(dst + 8, r[8 + l]);
+            _mm256_storeu_ps(dst + 16, q[l]);
+            _mm256_storeu_ps(dst + 24, q[8 + l]);
         }
     }
 }
@@ -140,7 +179,7 @@ inline TGroup Butterfly(const float* a, const float* bb, std::size_t half, std::
             Reverse8(_mm256_sub_ps(w, a2))};
 }
 
-/// Stage with block length bigN >= 16 alone, j in fours for bigN = 16 and in eights above.
+/// Stage with block length bigN >= 32 alone.
 void SingleStage(const float* s, float* d, std::size_t n, std::size_t bigN, const float* cosines,
                  const float* sines) {
     const std::size_t half = bigN / 2;
@@ -153,22 +192,6 @@ void SingleStage(const float* s, float* d, std::size_t n, std::size_t bigN, cons
         q[0] = a[0] - bb[0];
         r[half] = a[half];
         q[half] = bb[half];
-        if (half < 16) {
-            for (std::size_t j = 1;; j += 4) {
-                if (j > half - 4) j = half - 4;
-                const __m128 c = _mm_loadu_ps(cosines + j), sn = _mm_loadu_ps(sines + j);
-                const __m128 b1 = _mm_loadu_ps(bb + j), b2 = _mm_loadu_ps(bb + half + j);
-                const __m128 a1 = _mm_loadu_ps(a + j), a2 = _mm_loadu_ps(a + half + j);
-                const __m128 v = _mm_sub_ps(_mm_mul_ps(b1, c), _mm_mul_ps(b2, sn));
-                _mm_storeu_ps(r + j, _mm_add_ps(a1, v));
-                _mm_storeu_ps(r + bigN - j - 3, Reverse4(_mm_sub_ps(a1, v)));
-                const __m128 w = _mm_add_ps(_mm_mul_ps(b1, sn), _mm_mul_ps(b2, c));
-                _mm_storeu_ps(q + j, _mm_add_ps(w, a2));
-                _mm_storeu_ps(q + bigN - j - 3, Reverse4(_mm_sub_ps(w, a2)));
-                if (j == half - 4) break;
-            }
-            continue;
-        }
         // j = 1 ... half-1 in eights; the last group overlaps the one before and rewrites the
         // same values (the stage reads s and writes d).
         for (std::size_t j = 1;; j += 8) {
@@ -233,15 +256,13 @@ void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const 
 }  // namespace
 
 float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n) {
-    std::size_t bigN = 16;
+    std::size_t bigN = 32;
     auto swap = [&s, &d] {
         float* t = s;
         s = d;
         d = t;
     };
-    SingleStage(s, d, n, bigN, cosineTable + (bigN / 2 - 4), sineTable + (bigN / 2 - 4));
-    swap();
-    for (bigN = 32; 2 * bigN < n; bigN *= 4) {
+    for (; 2 * bigN < n; bigN *= 4) {
         StagePair(s, d, n, bigN, cosineTable, sineTable);
         swap();
     }

@@ -14,14 +14,14 @@ bool Available();
 /// (count a multiple of 8).
 void WindowAndHalve(const std::int16_t* frame, const float* window, float* out, std::size_t count);
 
-/// The first three stages of an n-point transform (n = 2048) from the halved frame `x` into
-/// `out`; cos3 holds cos(j * pi/8) for j = 0 ... 3, h is sqrt(2)/2 as a float, blockStarts[m] is
-/// 8 * (m with its 8 low bits reversed) for m < n/16.
-void FirstStages(const float* x, float* out, std::size_t n, const float* cos3, float h,
+/// The first four stages of an n-point transform (n = 2048) from the halved frame `x` into
+/// `out`; cosineTable is TFFT's, h is sqrt(2)/2 as a float, blockStarts[m] is 8 * (m with its
+/// 8 low bits reversed) for m < n/32.
+void FirstStages(const float* x, float* out, std::size_t n, const float* cosineTable, float h,
                  const std::uint16_t* blockStarts);
 
-/// Stages 4 ... log2(n)-1 of the transform, alternating between s (holding the output of the
-/// third stage) and d; returns the array holding the result.
+/// Stages 5 ... log2(n)-1 of the transform, alternating between s (holding the output of the
+/// fourth stage) and d; returns the array holding the result.
 float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n);
 
 /// xOut[k+1] = 2 * sqrt(f[k]^2 + f[nyquist+k]^2) for k < count (count >= 8).
