@@ -13,9 +13,9 @@ namespace orvane::audio {
 
 /// Interleaved integer PCM: 8-bit unsigned or 16/24/32-bit signed little-endian samples.
 struct TPcmFormat {
-    int Channels = 1;             ///< 1 ... 8
-    int BitsPerSample = 16;       ///< 8, 16, 24 or 32
-    std::uint32_t SampleRate = 0; ///< frames per second
+    int Channels = 1;              ///< 1 ... 8
+    int BitsPerSample = 16;        ///< 8, 16, 24 or 32
+    std::uint32_t SampleRate = 0;  ///< frames per second
 
     /// Bytes of one frame (one sample of every channel).
     int FrameBytes() const { return Channels * (BitsPerSample / 8); }

@@ -1,12 +1,11 @@
 #include "audio/AudioFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/Errors.h"
 
@@ -46,8 +45,8 @@ std::size_t TAudioFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t c
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t got = ::pread(FHandle, out + done, count - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(FHandle, out + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             ThrowFileError("Cannot read", FFileName, errno);

@@ -11,14 +11,14 @@ namespace orvane::audio {
 
 /// One decoded MPEG audio frame header.
 struct TMp3FrameInfo {
-    std::uint64_t Offset = 0;      ///< byte offset of the header in the file
-    int Version = 1;               ///< 1 = MPEG 1, 2 = MPEG 2, 25 = MPEG 2.5
-    int Layer = 3;                 ///< 1, 2 or 3
-    std::uint32_t Bitrate = 0;     ///< bit/s
-    std::uint32_t SampleRate = 0;  ///< Hz
-    int Padding = 0;               ///< 0 or 1
-    int ChannelMode = 0;           ///< 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
-    std::uint32_t FrameLength = 0; ///< bytes, header included
+    std::uint64_t Offset = 0;       ///< byte offset of the header in the file
+    int Version = 1;                ///< 1 = MPEG 1, 2 = MPEG 2, 25 = MPEG 2.5
+    int Layer = 3;                  ///< 1, 2 or 3
+    std::uint32_t Bitrate = 0;      ///< bit/s
+    std::uint32_t SampleRate = 0;   ///< Hz
+    int Padding = 0;                ///< 0 or 1
+    int ChannelMode = 0;            ///< 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    std::uint32_t FrameLength = 0;  ///< bytes, header included
     bool Mono() const { return ChannelMode == 3; }
 };
 

@@ -15,8 +15,8 @@ void TResampleTo11025::ResampleTo11025(const std::int16_t* in, std::size_t count
         const std::uint64_t k = pos / OutRate;
         if (k + 1 >= end) break;
         const std::int64_t r = static_cast<std::int64_t>(pos % OutRate);
-        const std::int64_t num = sample(k) * (static_cast<std::int64_t>(OutRate) - r) +
-                                 sample(k + 1) * r;
+        const std::int64_t num =
+            sample(k) * (static_cast<std::int64_t>(OutRate) - r) + sample(k + 1) * r;
         // Floor division, then round half to even on the remainder.
         const std::int64_t d = static_cast<std::int64_t>(OutRate);
         std::int64_t q = num / d;

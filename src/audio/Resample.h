@@ -22,8 +22,7 @@ public:
     static constexpr std::uint64_t OutRate = 11025;
 
     /// Appends the output samples that `count` more input samples make available to `out`.
-    void ResampleTo11025(const std::int16_t* in, std::size_t count,
-                         std::vector<std::int16_t>& out);
+    void ResampleTo11025(const std::int16_t* in, std::size_t count, std::vector<std::int16_t>& out);
 
     /// Input samples received so far.
     std::uint64_t InputCount() const { return FInCount; }

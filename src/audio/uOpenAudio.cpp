@@ -26,9 +26,7 @@ std::uint32_t Le32(const std::uint8_t* b) {
            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-std::uint16_t Le16(const std::uint8_t* b) {
-    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-}
+std::uint16_t Le16(const std::uint8_t* b) { return static_cast<std::uint16_t>(b[0] | (b[1] << 8)); }
 
 std::uint32_t CheckedChunkSize(std::uint32_t chunkSize) {
     if (chunkSize == 0 || chunkSize > MaxChunkSize) {
@@ -246,8 +244,7 @@ void TMP3Reader::DecodeBlock() {
             if (frames == 0) continue;
             FConverted.clear();
             FConverter->Convert(reinterpret_cast<const std::uint8_t*>(samples),
-                                frames * static_cast<std::size_t>(format.FrameBytes()),
-                                FConverted);
+                                frames * static_cast<std::size_t>(format.FrameBytes()), FConverted);
             Emit(FConverted);
         }
     } catch (const EOpenMP3&) {

@@ -1,11 +1,10 @@
 #include "platform/PlatformAudio.h"
 
-#include <mpg123.h>
-#include <soxr.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mpg123.h>
+#include <soxr.h>
 #include <string>
 #include <vector>
 
@@ -103,9 +102,12 @@ constexpr std::size_t SoxrOutCapacity = 8192;
 
 unsigned long SoxrRecipe(TResampleQuality quality) {
     switch (quality) {
-        case TResampleQuality::rqLow: return SOXR_LQ;
-        case TResampleQuality::rqMedium: return SOXR_MQ;
-        case TResampleQuality::rqHigh: return SOXR_HQ;
+        case TResampleQuality::rqLow:
+            return SOXR_LQ;
+        case TResampleQuality::rqMedium:
+            return SOXR_MQ;
+        case TResampleQuality::rqHigh:
+            return SOXR_HQ;
     }
     return SOXR_HQ;
 }
@@ -127,10 +129,10 @@ void MixFrames(const std::uint8_t* p, std::size_t frames, int channels, float* o
             } else if constexpr (Bits == 16) {
                 sum += static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8)));
             } else if constexpr (Bits == 24) {
-                const std::int32_t v = static_cast<std::int32_t>(
-                    (static_cast<std::uint32_t>(p[0]) << 8) |
-                    (static_cast<std::uint32_t>(p[1]) << 16) |
-                    (static_cast<std::uint32_t>(p[2]) << 24));
+                const std::int32_t v =
+                    static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
+                                              (static_cast<std::uint32_t>(p[1]) << 16) |
+                                              (static_cast<std::uint32_t>(p[2]) << 24));
                 sum += static_cast<float>(v) * (1.0f / 65536.0f);
             } else {
                 const std::int32_t v = static_cast<std::int32_t>(
@@ -152,8 +154,8 @@ public:
             throw EError("This PCM format cannot be converted.");
         }
         // 16-bit mono at the target rate passes through untouched.
-        FPassThrough = source.Channels == 1 && source.BitsPerSample == 16 &&
-                       source.SampleRate == targetRate;
+        FPassThrough =
+            source.Channels == 1 && source.BitsPerSample == 16 && source.SampleRate == targetRate;
         if (source.SampleRate != targetRate) {
             const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
             const soxr_quality_spec_t q = soxr_quality_spec(SoxrRecipe(quality), 0);
@@ -202,9 +204,8 @@ public:
         // A few rounds at most; the bound keeps a misbehaving library from looping forever.
         for (int round = 0; round < 1024; ++round) {
             std::size_t produced = 0;
-            const soxr_error_t error = soxr_process(FSoxr, nullptr, 0, nullptr,
-                                                    FResampled.data(), FResampled.size(),
-                                                    &produced);
+            const soxr_error_t error = soxr_process(FSoxr, nullptr, 0, nullptr, FResampled.data(),
+                                                    FResampled.size(), &produced);
             if (error != nullptr) throw EError(std::string("Rate change failed: ") + error);
             if (produced == 0) break;
             AppendRounded(FResampled.data(), produced, out);
@@ -212,8 +213,7 @@ public:
     }
 
 private:
-    void ConvertFrames(const std::uint8_t* p, std::size_t frames,
-                       std::vector<std::int16_t>& out) {
+    void ConvertFrames(const std::uint8_t* p, std::size_t frames, std::vector<std::int16_t>& out) {
         if (frames == 0) return;
         if (FPassThrough) {
             const std::size_t old = out.size();
@@ -223,10 +223,18 @@ private:
         }
         FMixed.resize(frames);
         switch (FSource.BitsPerSample) {
-            case 8: MixFrames<8>(p, frames, FSource.Channels, FMixed.data()); break;
-            case 16: MixFrames<16>(p, frames, FSource.Channels, FMixed.data()); break;
-            case 24: MixFrames<24>(p, frames, FSource.Channels, FMixed.data()); break;
-            default: MixFrames<32>(p, frames, FSource.Channels, FMixed.data()); break;
+            case 8:
+                MixFrames<8>(p, frames, FSource.Channels, FMixed.data());
+                break;
+            case 16:
+                MixFrames<16>(p, frames, FSource.Channels, FMixed.data());
+                break;
+            case 24:
+                MixFrames<24>(p, frames, FSource.Channels, FMixed.data());
+                break;
+            default:
+                MixFrames<32>(p, frames, FSource.Channels, FMixed.data());
+                break;
         }
         if (FSoxr == nullptr) {
             AppendRounded(FMixed.data(), frames, out);

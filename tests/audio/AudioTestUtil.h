@@ -41,7 +41,8 @@ inline std::vector<std::int16_t> ReadAll(audio::TAudioReader& reader, bool* allF
 }
 
 /// Frequency of a steady tone from its zero crossings, in Hz at `rate`.
-inline double ToneFrequency(const std::vector<std::int16_t>& s, std::size_t skip, int rate = 11025) {
+inline double ToneFrequency(const std::vector<std::int16_t>& s, std::size_t skip,
+                            int rate = 11025) {
     std::size_t crossings = 0;
     std::size_t first = 0;
     std::size_t last = 0;
@@ -60,7 +61,8 @@ inline double ToneFrequency(const std::vector<std::int16_t>& s, std::size_t skip
 inline double Rms(const std::vector<std::int16_t>& s, std::size_t skip) {
     double sum = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = skip; i + skip < s.size(); ++i, ++n) sum += static_cast<double>(s[i]) * s[i];
+    for (std::size_t i = skip; i + skip < s.size(); ++i, ++n)
+        sum += static_cast<double>(s[i]) * s[i];
     return n == 0 ? 0.0 : std::sqrt(sum / static_cast<double>(n));
 }
 

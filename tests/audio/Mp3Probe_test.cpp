@@ -1,7 +1,6 @@
 #include "audio/Mp3Probe.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -62,17 +61,17 @@ TEST(DecodeMp3Header, DecodesVersionsLayersRatesAndFrameLengths) {
         std::uint32_t expBitrate, expRate, expLength;
     };
     const TCase cases[] = {
-        {3, 1, 9, 0, 0, 1, 1, 3, 128000, 44100, 417},   // 144 * 128000 / 44100
+        {3, 1, 9, 0, 0, 1, 1, 3, 128000, 44100, 417},  // 144 * 128000 / 44100
         {3, 1, 9, 0, 1, 1, 1, 3, 128000, 44100, 418},
         {3, 1, 14, 1, 0, 0, 1, 3, 320000, 48000, 960},
         {3, 1, 1, 2, 0, 3, 1, 3, 32000, 32000, 144},
-        {2, 1, 4, 0, 0, 3, 2, 3, 32000, 22050, 104},    // 72 * 32000 / 22050
+        {2, 1, 4, 0, 0, 3, 2, 3, 32000, 22050, 104},  // 72 * 32000 / 22050
         {2, 1, 14, 1, 1, 0, 2, 3, 160000, 24000, 481},
         {0, 1, 1, 2, 0, 3, 25, 3, 8000, 8000, 72},
         {0, 1, 8, 0, 0, 3, 25, 3, 64000, 11025, 417},
-        {3, 2, 8, 0, 0, 0, 1, 2, 128000, 44100, 417},   // layer II: 144 in every version
+        {3, 2, 8, 0, 0, 0, 1, 2, 128000, 44100, 417},  // layer II: 144 in every version
         {2, 2, 8, 1, 0, 0, 2, 2, 64000, 24000, 384},
-        {3, 3, 1, 0, 0, 0, 1, 1, 32000, 44100, 32},     // layer I: 4 * (12 * 32000 / 44100)
+        {3, 3, 1, 0, 0, 0, 1, 1, 32000, 44100, 32},  // layer I: 4 * (12 * 32000 / 44100)
         {3, 3, 14, 1, 1, 0, 1, 1, 448000, 48000, 452},
         {2, 3, 14, 2, 0, 0, 2, 1, 256000, 16000, 768},
     };
@@ -105,15 +104,12 @@ TEST(DecodeMp3Header, RejectsReservedValuesFreeFormatAndForbiddenLayerIICombinat
         {3, 2, 3, 0, 2, false},   // 56 kbit/s dual channel
         {3, 2, 5, 0, 0, false},   // 80 kbit/s stereo
         {3, 2, 1, 0, 3, true},    // 32 kbit/s mono
-        {3, 2, 5, 0, 3, true},
-        {3, 2, 11, 0, 3, false},  // 224 kbit/s mono
-        {3, 2, 12, 0, 3, false},
-        {3, 2, 13, 0, 3, false},
-        {3, 2, 14, 0, 3, false},  // 384 kbit/s mono
-        {3, 2, 14, 0, 0, true},
-        {3, 2, 10, 0, 3, true},   // 192 kbit/s mono
-        {2, 2, 4, 0, 0, true},    // MPEG 2 layer II has no such restrictions
-        {3, 1, 1, 0, 0, true},    // layer III 32 kbit/s stereo is fine
+        {3, 2, 5, 0, 3, true},   {3, 2, 11, 0, 3, false},  // 224 kbit/s mono
+        {3, 2, 12, 0, 3, false}, {3, 2, 13, 0, 3, false},
+        {3, 2, 14, 0, 3, false},                          // 384 kbit/s mono
+        {3, 2, 14, 0, 0, true},  {3, 2, 10, 0, 3, true},  // 192 kbit/s mono
+        {2, 2, 4, 0, 0, true},  // MPEG 2 layer II has no such restrictions
+        {3, 1, 1, 0, 0, true},  // layer III 32 kbit/s stereo is fine
     };
     for (const TCase& c : cases) {
         const std::string h = Header(c.version, c.layer, c.bitrate, c.rate, 0, c.mode);

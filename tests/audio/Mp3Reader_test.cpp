@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -96,6 +95,18 @@ TEST_F(TMP3ReaderTest, DecodesATaggedFileLikeTheUntaggedOne) {
     }
 }
 
+TEST_F(TMP3ReaderTest, FollowsAChangeOfRateAndChannelsInTheMiddleOfTheStream) {
+    // 44.1 kHz stereo, then 48 kHz mono: the stream goes on at the engine rate.
+    const std::string bytes = Data("tone1k_44100_stereo.mp3") + Data("tone1k_48000_mono.mp3");
+    TMP3Reader reader(Write(bytes), 8192);
+    const std::vector<std::int16_t> out = test::ReadAll(reader);
+    EXPECT_FALSE(reader.Conv16());  // decided by the first format
+    EXPECT_NEAR(static_cast<double>(out.size()), 2 * 11025.0, 1500.0);
+    const std::vector<std::int16_t> secondHalf(out.begin() + 13000, out.end());
+    EXPECT_NEAR(test::ToneFrequency(secondHalf, 500), 1000.0, 3.0);
+    EXPECT_NEAR(test::Rms(secondHalf, 500), 11000.0, 500.0);
+}
+
 TEST_F(TMP3ReaderTest, CountsChunksAndReportsPositionAndFileOffset) {
     TMP3Reader reader(test::AudioDataFile("tone1k_48000_mono.mp3"), 4096);
     EXPECT_EQ(reader.filePos(), 0u);
@@ -109,9 +120,9 @@ TEST_F(TMP3ReaderTest, CountsChunksAndReportsPositionAndFileOffset) {
 }
 
 TEST_F(TMP3ReaderTest, RaisesErrorInMp3FormatWhenNoFrameIsFound) {
-    for (const std::string& bytes : {std::string(), std::string("hello"),
-                                     test::ReadBytes(test::AudioDataFile("README.md")),
-                                     Id3v2Tag(3000, true), std::string(5000, '\xFF')}) {
+    for (const std::string& bytes :
+         {std::string(), std::string("hello"), test::ReadBytes(test::AudioDataFile("README.md")),
+          Id3v2Tag(3000, true), std::string(5000, '\xFF')}) {
         try {
             TMP3Reader reader(Write(bytes), 8192);
             ADD_FAILURE() << "accepted " << bytes.size() << " bytes";
@@ -142,7 +153,8 @@ TEST_F(TMP3ReaderTest, SurvivesTruncatedAndCorruptedFiles) {
         std::string bad = mp3;
         const TSamples noise = test::Noise(seed, 200, 32767.0);
         for (std::size_t i = 0; i < noise.size(); ++i) {
-            const std::size_t at = (static_cast<std::size_t>(noise[i] + 32768) * 7 + i * 131) % bad.size();
+            const std::size_t at =
+                (static_cast<std::size_t>(noise[i] + 32768) * 7 + i * 131) % bad.size();
             bad[at] = static_cast<char>(noise[(i + 1) % noise.size()] & 0xFF);
         }
         variants.push_back(bad);

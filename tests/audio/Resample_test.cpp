@@ -1,10 +1,9 @@
 #include "audio/Resample.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <vector>
 
 #include "support/TestSignals.h"
@@ -54,8 +53,9 @@ TEST(TResampleTo11025, ProducesAnOutputAsSoonAsItsSecondInputArrives) {
         std::uint64_t inputs;
         std::uint64_t outputs;
     };
-    const TCase cases[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {256, 176}, {257, 177},
-                           {512, 353}, {16000, 11025}, {16001, 11025}, {16002, 11026}};
+    const TCase cases[] = {{0, 0},         {1, 0},         {2, 1},        {3, 2},
+                           {4, 3},         {256, 176},     {257, 177},    {512, 353},
+                           {16000, 11025}, {16001, 11025}, {16002, 11026}};
     for (const TCase& c : cases) {
         EXPECT_EQ(ResampledCount(c.inputs), c.outputs) << c.inputs;
         const std::vector<std::int16_t> in(c.inputs, 5);

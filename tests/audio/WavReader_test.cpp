@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -37,7 +36,8 @@ protected:
 };
 
 void Put32(std::string& s, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
 }
 
 std::string Le32(std::uint32_t v) {
@@ -55,7 +55,9 @@ std::string WithTail(std::string wav, const std::string& tail) {
 
 // Samples the reader delivers for a 16-bit mono source when nothing is converted: those of
 // the whole 512-byte blocks.
-TSamples WholeBlocks(const TSamples& s) { return TSamples(s.begin(), s.begin() + (s.size() / 256) * 256); }
+TSamples WholeBlocks(const TSamples& s) {
+    return TSamples(s.begin(), s.begin() + (s.size() / 256) * 256);
+}
 
 TSamples AsSamples(const std::string& bytes) {
     TSamples s(bytes.size() / 2);
@@ -81,7 +83,8 @@ TEST_F(TWavReaderTest, Resamples16000HzContinuouslyByTheIntegerFormula) {
         const std::uint64_t k = pos / 11025;
         const std::int64_t r = static_cast<std::int64_t>(pos % 11025);
         const std::int64_t num = used[k] * (11025 - r) + used[k + 1] * r;
-        ASSERT_EQ(out[n], static_cast<std::int16_t>(std::llround(static_cast<double>(num) / 11025.0)))
+        ASSERT_EQ(out[n],
+                  static_cast<std::int16_t>(std::llround(static_cast<double>(num) / 11025.0)))
             << n;
     }
 }
@@ -138,7 +141,8 @@ std::vector<TBadWav> BadWavs() {
         {"chunk size negative", WithTail(good, "LIST" + Le32(0x80000000u) + "abcd")},
         {"chunk past the end", WithTail(good, "LIST" + Le32(100) + "abcd")},
         {"chunk header cut", WithTail(good, "LIST")},
-        {"odd chunk with pad byte", WithTail(good, "LIST" + Le32(3) + "abc" + std::string(1, '\0'))},
+        {"odd chunk with pad byte",
+         WithTail(good, "LIST" + Le32(3) + "abc" + std::string(1, '\0'))},
         {"fmt shorter than 16", patched(16, Le32(14))},
         {"format tag 3 (float)", field16(20, 3)},
         {"format tag extensible", field16(20, 0xFFFE)},
@@ -154,8 +158,8 @@ std::vector<TBadWav> BadWavs() {
         {"no fmt chunk", patched(12, "fmt_")},
     };
     // An odd chunk before "data" followed by a pad byte misaligns the walk.
-    std::string padded = "RIFF" + Le32(0) + "WAVE" + "junk" + Le32(3) + "abc" + std::string(1, '\0') +
-                         good.substr(12);
+    std::string padded = "RIFF" + Le32(0) + "WAVE" + "junk" + Le32(3) + "abc" +
+                         std::string(1, '\0') + good.substr(12);
     Put32(padded, 4, static_cast<std::uint32_t>(padded.size() - 8));
     cases.push_back({"odd chunk and pad byte before fmt", padded});
     return cases;
@@ -248,8 +252,8 @@ TEST_F(TWavReaderTest, ConvertsMultiplesOf8000HzThrough16000Hz) {
         bool conv16;
     };
     for (TCase c : {TCase{44100, false}, TCase{22050, false}, TCase{11025, false},
-                    TCase{48000, true}, TCase{32000, true}, TCase{8000, true},
-                    TCase{16000, true}, TCase{96000, true}, TCase{12000, false}}) {
+                    TCase{48000, true}, TCase{32000, true}, TCase{8000, true}, TCase{16000, true},
+                    TCase{96000, true}, TCase{12000, false}}) {
         const std::size_t count = static_cast<std::size_t>(c.rate) * 2;
         TWavReader reader(Write(test::MakeWav(test::Tone(1000.0, count, c.rate), c.rate)), 8192);
         EXPECT_EQ(reader.Conv16(), c.conv16) << c.rate;
@@ -272,15 +276,17 @@ TEST_F(TWavReaderTest, AveragesTheChannelsOfEveryBitDepthExactlyAtTheEngineRate)
                 Decode(test::MakeWav(test::Interleave(parts), 11025, channels, bits));
             const std::size_t blockBytes = 512;
             const std::size_t frameBytes = static_cast<std::size_t>(channels * bits / 8);
-            const std::size_t frames = (left.size() * frameBytes / blockBytes) * blockBytes / frameBytes;
+            const std::size_t frames =
+                (left.size() * frameBytes / blockBytes) * blockBytes / frameBytes;
             ASSERT_EQ(out.size(), frames) << bits << " bits, " << channels << " channels";
             for (std::size_t i = 0; i < frames; ++i) {
                 auto quantised = [&](std::int16_t s) {
                     return bits == 8 ? static_cast<double>((s >> 8) * 256) : static_cast<double>(s);
                 };
                 const int lefts = (channels + 1) / 2;
-                const double mean = (quantised(left[i]) * lefts +
-                                     quantised(right[i]) * (channels - lefts)) / channels;
+                const double mean =
+                    (quantised(left[i]) * lefts + quantised(right[i]) * (channels - lefts)) /
+                    channels;
                 ASSERT_EQ(out[i], static_cast<std::int16_t>(std::nearbyint(mean)))
                     << bits << " bits, " << channels << " channels, frame " << i;
             }
@@ -308,6 +314,21 @@ TEST_F(TWavReaderTest, KeepsToneFrequencyAndLevelForEveryFormatAndRate) {
                     << rate << " " << bits << " " << channels;
             }
         }
+    }
+}
+
+TEST_F(TWavReaderTest, ConvertsTheExtremeRatesItAccepts) {
+    struct TCase {
+        int rate;
+        std::size_t samples;
+    };
+    for (TCase c : {TCase{1, 600}, TCase{7, 600}, TCase{1000000, 200000}, TCase{999999, 100000}}) {
+        const std::vector<std::int16_t> out =
+            Decode(test::MakeWav(test::Noise(2, c.samples), c.rate));
+        const double used = static_cast<double>((c.samples * 2 / 512) * 256);
+        EXPECT_NEAR(static_cast<double>(out.size()), used * 11025.0 / c.rate,
+                    0.01 * used * 11025.0 / c.rate + 2.0)
+            << c.rate;
     }
 }
 

@@ -1,11 +1,10 @@
 // libFuzzer target: any bytes as a WAV file must give audio or an orvane::EError, never a crash.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "audio/uOpenAudio.h"
 #include "platform/PlatformAudio.h"
