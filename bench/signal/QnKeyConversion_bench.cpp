@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "signal/QnFFT.h"
+#include "signal/TFastFourier.h"
 
 namespace {
 
@@ -49,8 +50,27 @@ void KeyExtraction(benchmark::State& state, TSpectrumPath path) {
         benchmark::Counter(keys / KeysPerSecondOfAudio, benchmark::Counter::kIsRate);
 }
 
+/// The spectrum alone on the four-lane schedule (processors without AVX2) and the eight-lane one.
+void Spectrum(benchmark::State& state, bool wideLanes) {
+    const auto audio = BenchAudio();
+    orvane::signal::TFastFourier fourier(wideLanes);
+    orvane::signal::RealArray out{};
+    std::size_t start = 0;
+    for (auto _ : state) {
+        fourier.Spectrum(audio.data() + start, out, 749);
+        benchmark::DoNotOptimize(out.data());
+        start += HopSamples;
+        if (start + FrameSamples > audio.size()) start = 0;
+    }
+    state.SetLabel(fourier.WideLanes() ? "eight lanes" : "four lanes");
+    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) / KeysPerSecondOfAudio,
+                                                      benchmark::Counter::kIsRate);
+}
+
 BENCHMARK_CAPTURE(KeyExtraction, production, TSpectrumPath::spFast);
 BENCHMARK_CAPTURE(KeyExtraction, reference, TSpectrumPath::spLiteral);
+BENCHMARK_CAPTURE(Spectrum, four_lanes, false);
+BENCHMARK_CAPTURE(Spectrum, eight_lanes, true);
 
 }  // namespace
 

@@ -67,12 +67,47 @@ std::uint32_t QnKeyConversion::wav2linekeyMod(const std::int16_t* samples, std::
     const std::size_t c = CAlt & 1u;
     float* current = E.data() + BandCount * c;
     const float* previous = E.data() + BandCount * (1 - c);
-    for (int band = 1; band <= BandCount; ++band) {
-        Lo = CorrectedBarkScale[static_cast<std::size_t>(band)];
-        Hi = CorrectedBarkScale[static_cast<std::size_t>(band) + 1];
-        float sum = 0.0f;
-        for (std::int32_t k = Lo; k <= Hi; ++k) sum += X[static_cast<std::size_t>(k)];
-        En = sum;
+    std::array<float, BandCount + 1> sums{};  // sums[b] for band b = 1 ... 33
+    if (FPath == TSpectrumPath::spLiteral) {
+        for (std::size_t band = 1; band <= BandCount; ++band) {
+            float sum = 0.0f;
+            for (std::int32_t k = CorrectedBarkScale[band]; k <= CorrectedBarkScale[band + 1]; ++k) {
+                sum += X[static_cast<std::size_t>(k)];
+            }
+            sums[band] = sum;
+        }
+    } else {
+        // Four bands side by side, each still summed in increasing order, so that four chains of
+        // additions overlap. Past its end a band adds +0, which leaves a sum of magnitudes as
+        // it is.
+        for (std::size_t first = 1; first <= BandCount; first += 4) {
+            std::size_t lo[4];
+            std::int32_t len[4];
+            std::int32_t longest = 0;
+            for (std::size_t u = 0; u < 4; ++u) {
+                const std::size_t band = std::min<std::size_t>(first + u, BandCount);
+                lo[u] = static_cast<std::size_t>(CorrectedBarkScale[band]);
+                len[u] = first + u <= BandCount
+                             ? CorrectedBarkScale[band + 1] - CorrectedBarkScale[band] + 1
+                             : 0;
+                longest = std::max(longest, len[u]);
+            }
+            float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+            for (std::int32_t t = 0; t < longest; ++t) {
+                const auto i = static_cast<std::size_t>(t);
+                s0 += t < len[0] ? X[lo[0] + i] : 0.0f;
+                s1 += t < len[1] ? X[lo[1] + i] : 0.0f;
+                s2 += t < len[2] ? X[lo[2] + i] : 0.0f;
+                s3 += t < len[3] ? X[lo[3] + i] : 0.0f;
+            }
+            const float group[4] = {s0, s1, s2, s3};
+            for (std::size_t u = 0; u < 4 && first + u <= BandCount; ++u) sums[first + u] = group[u];
+        }
+    }
+    for (std::size_t band = 1; band <= BandCount; ++band) {
+        Lo = CorrectedBarkScale[band];
+        Hi = CorrectedBarkScale[band + 1];
+        En = sums[band];
         current[band - 1] = En / static_cast<float>(Hi - Lo) / 32768.0f;
     }
 
