@@ -69,7 +69,7 @@ public:
     /// partition also shrinks its capacity to its count. Empty as for DelSong.
     void DelSongs(std::span<const std::int32_t> songNos);
 
-    /// Sorts every unsorted index: does nothing when Sorted() is true. The four shares each
+    /// Sorts every partition; does nothing when Sorted() is true. The four shares each
     /// sort the partitions p with p mod 4 = share. Throws EDBError "Error during optimization:
     /// \r\n" plus one line (with CR LF) per failed share; then the index stays unsorted and a
     /// failed share's remaining partitions stay as they were.
