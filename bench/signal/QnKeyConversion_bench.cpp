@@ -1,6 +1,5 @@
 // Speed of line-key extraction: keys per second and the multiple of real time on one core.
 #include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -63,8 +62,9 @@ void Spectrum(benchmark::State& state, bool wideLanes) {
         if (start + FrameSamples > audio.size()) start = 0;
     }
     state.SetLabel(fourier.WideLanes() ? "eight lanes" : "four lanes");
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) / KeysPerSecondOfAudio,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) / KeysPerSecondOfAudio,
+                           benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(KeyExtraction, production, TSpectrumPath::spFast);

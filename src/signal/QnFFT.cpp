@@ -40,8 +40,8 @@ TFFT::TFFT(std::int32_t length) {
             const std::size_t m = std::size_t{1} << (level - 1);
             const auto step = static_cast<float>(std::numbers::pi / (2.0 * static_cast<double>(m)));
             for (std::size_t j = 0; j < m; ++j) {
-                FCosineTable[m - 4 + j] =
-                    static_cast<float>(std::cos(static_cast<double>(j) * static_cast<double>(step)));
+                FCosineTable[m - 4 + j] = static_cast<float>(
+                    std::cos(static_cast<double>(j) * static_cast<double>(step)));
             }
         }
     }
@@ -123,8 +123,9 @@ void TFFT::Execute(std::span<float> F, std::span<const float> X) {
 QnFourier::QnFourier() : fftr(std::make_unique<TFFT>(TransformLength)) {
     for (int i = 0; i < FrameSamples; ++i) {
         const double t = static_cast<double>(i) / FrameSamples;
-        Window[static_cast<std::size_t>(i)] = static_cast<float>(
-            0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * t) + 0.08 * std::cos(4.0 * std::numbers::pi * t));
+        Window[static_cast<std::size_t>(i)] =
+            static_cast<float>(0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * t) +
+                               0.08 * std::cos(4.0 * std::numbers::pi * t));
     }
 }
 

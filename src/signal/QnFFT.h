@@ -47,7 +47,9 @@ public:
     /// Throws EInvalidOperation "This component is optimized for length >= 8." for length <= 4,
     /// and EInvalidOperation for a length that is not a power of two.
     explicit TFFT(std::int32_t length);
-    static std::unique_ptr<TFFT> Create(std::int32_t length) { return std::make_unique<TFFT>(length); }
+    static std::unique_ptr<TFFT> Create(std::int32_t length) {
+        return std::make_unique<TFFT>(length);
+    }
 
     /// Transforms the `Length()` real values of `X` into `F` (layout above). Both spans must
     /// hold at least `Length()` entries and must not overlap; throws EInvalidOperation otherwise.

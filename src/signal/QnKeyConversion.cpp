@@ -49,7 +49,7 @@ std::uint32_t QnKeyConversion::wav2linekeyMod(const std::int16_t* samples, std::
 
     if (FPath == TSpectrumPath::spLiteral) {
         for (std::int32_t j = 0; j < FrameSamples; ++j) {
-            const std::int32_t index = (start + j) % bufLen;
+            const std::int64_t index = (std::int64_t{start} + j) % bufLen;
             Fourier->_in[static_cast<std::size_t>(j)] = static_cast<float>(samples[index]);
         }
         Fourier->HighestI = highestI;
@@ -71,7 +71,8 @@ std::uint32_t QnKeyConversion::wav2linekeyMod(const std::int16_t* samples, std::
     if (FPath == TSpectrumPath::spLiteral) {
         for (std::size_t band = 1; band <= BandCount; ++band) {
             float sum = 0.0f;
-            for (std::int32_t k = CorrectedBarkScale[band]; k <= CorrectedBarkScale[band + 1]; ++k) {
+            for (std::int32_t k = CorrectedBarkScale[band]; k <= CorrectedBarkScale[band + 1];
+                 ++k) {
                 sum += X[static_cast<std::size_t>(k)];
             }
             sums[band] = sum;
@@ -101,7 +102,8 @@ std::uint32_t QnKeyConversion::wav2linekeyMod(const std::int16_t* samples, std::
                 s3 += t < len[3] ? X[lo[3] + i] : 0.0f;
             }
             const float group[4] = {s0, s1, s2, s3};
-            for (std::size_t u = 0; u < 4 && first + u <= BandCount; ++u) sums[first + u] = group[u];
+            for (std::size_t u = 0; u < 4 && first + u <= BandCount; ++u)
+                sums[first + u] = group[u];
         }
     }
     for (std::size_t band = 1; band <= BandCount; ++band) {

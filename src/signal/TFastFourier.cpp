@@ -122,8 +122,7 @@ inline void EightPoint(const float* x, float h, V4 (&out)[8]) {
 
 }  // namespace
 
-TFastFourier::TFastFourier(bool allowWideLanes)
-    : FWideLanes(allowWideLanes && avx2::Available()) {
+TFastFourier::TFastFourier(bool allowWideLanes) : FWideLanes(allowWideLanes && avx2::Available()) {
     // The tables come from the reference classes so both paths use identical constants.
     const QnFourier reference;
     FWindow = reference.Window;

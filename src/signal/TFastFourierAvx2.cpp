@@ -9,7 +9,9 @@
 namespace orvane::signal::avx2 {
 namespace {
 
-inline __m256 Reverse8(__m256 v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
+inline __m256 Reverse8(__m256 v) {
+    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
 
 /// The two combined first stages and the third stage of one 8-entry block per lane; input k
 /// of the block sits at x[rev3(k) * n/8].
@@ -61,7 +63,8 @@ inline void Transpose8(__m256* r) {
 namespace {
 
 /// The third stage on two 8-blocks a and b: out[0 ... 7] = R, out[8 ... 15] = Q.
-inline void ThirdStage(const __m256 (&a)[8], const __m256 (&b)[8], const float* cos3, __m256 (&out)[16]) {
+inline void ThirdStage(const __m256 (&a)[8], const __m256 (&b)[8], const float* cos3,
+                       __m256 (&out)[16]) {
     out[0] = _mm256_add_ps(a[0], b[0]);
     out[8] = _mm256_sub_ps(a[0], b[0]);
     out[4] = a[4];
@@ -145,8 +148,8 @@ void WindowAndHalve(const std::int16_t* frame, const float* window, float* out, 
         const __m256 even = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
         const __m256 odd = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
         const __m256 sums = _mm256_add_ps(even, odd);
-        const __m256 ordered =
-            _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sums), _MM_SHUFFLE(3, 1, 2, 0)));
+        const __m256 ordered = _mm256_castpd_ps(
+            _mm256_permute4x64_pd(_mm256_castps_pd(sums), _MM_SHUFFLE(3, 1, 2, 0)));
         _mm256_storeu_ps(out + i, _mm256_mul_ps(ordered, half));
     }
 }
@@ -155,8 +158,8 @@ namespace {
 
 /// One butterfly group of a stage with block length bigN (half = bigN/2) at j ... j+7, inputs
 /// given: R[j] = a1 + v, R[bigN-j] = a1 - v, Q[j] = w + a2, Q[bigN-j] = w - a2.
-inline void StoreStage(float* r, float* q, std::size_t bigN, std::size_t j, __m256 a1, __m256 a2, __m256 b1,
-                       __m256 b2, __m256 c, __m256 sn) {
+inline void StoreStage(float* r, float* q, std::size_t bigN, std::size_t j, __m256 a1, __m256 a2,
+                       __m256 b1, __m256 b2, __m256 c, __m256 sn) {
     const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b1, c), _mm256_mul_ps(b2, sn));
     _mm256_storeu_ps(r + j, _mm256_add_ps(a1, v));
     _mm256_storeu_ps(r + bigN - j - 7, Reverse8(_mm256_sub_ps(a1, v)));
@@ -170,7 +173,8 @@ inline void StoreStage(float* r, float* q, std::size_t bigN, std::size_t j, __m2
 struct TGroup {
     __m256 Rf, Rr, Qf, Qr;
 };
-inline TGroup Butterfly(const float* a, const float* bb, std::size_t half, std::size_t j, __m256 c, __m256 sn) {
+inline TGroup Butterfly(const float* a, const float* bb, std::size_t half, std::size_t j, __m256 c,
+                        __m256 sn) {
     const __m256 b1 = _mm256_loadu_ps(bb + j), b2 = _mm256_loadu_ps(bb + half + j);
     const __m256 a1 = _mm256_loadu_ps(a + j), a2 = _mm256_loadu_ps(a + half + j);
     const __m256 v = _mm256_sub_ps(_mm256_mul_ps(b1, c), _mm256_mul_ps(b2, sn));
@@ -197,8 +201,8 @@ void SingleStage(const float* s, float* d, std::size_t n, std::size_t bigN, cons
         for (std::size_t j = 1;; j += 8) {
             if (j > half - 8) j = half - 8;
             StoreStage(r, q, bigN, j, _mm256_loadu_ps(a + j), _mm256_loadu_ps(a + half + j),
-                       _mm256_loadu_ps(bb + j), _mm256_loadu_ps(bb + half + j), _mm256_loadu_ps(cosines + j),
-                       _mm256_loadu_ps(sines + j));
+                       _mm256_loadu_ps(bb + j), _mm256_loadu_ps(bb + half + j),
+                       _mm256_loadu_ps(cosines + j), _mm256_loadu_ps(sines + j));
             if (j == half - 8) break;
         }
     }
@@ -222,8 +226,10 @@ void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const 
         float* r = d + i;
         float* q = d + i + 2 * bigN;
         // Entries 0 and half of the first stage, then entries 0 and bigN/2 of the second.
-        const float r0Zero = a0[0] + b0[0], q0Zero = a0[0] - b0[0], r0Half = a0[half], q0Half = b0[half];
-        const float r1Zero = a1[0] + b1[0], q1Zero = a1[0] - b1[0], r1Half = a1[half], q1Half = b1[half];
+        const float r0Zero = a0[0] + b0[0], q0Zero = a0[0] - b0[0], r0Half = a0[half],
+                    q0Half = b0[half];
+        const float r1Zero = a1[0] + b1[0], q1Zero = a1[0] - b1[0], r1Half = a1[half],
+                    q1Half = b1[half];
         r[0] = r0Zero + r1Zero;
         q[0] = r0Zero - r1Zero;
         r[bigN] = q0Zero;
@@ -246,8 +252,8 @@ void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const 
             StoreStage(r, q, 2 * bigN, j, g0.Rf, g0.Qf, g1.Rf, g1.Qf, _mm256_loadu_ps(cos2 + j),
                        _mm256_loadu_ps(sin2 + j));
             const std::size_t mirror = bigN - j - 7;
-            StoreStage(r, q, 2 * bigN, mirror, g0.Rr, g0.Qr, g1.Rr, g1.Qr, _mm256_loadu_ps(cos2 + mirror),
-                       _mm256_loadu_ps(sin2 + mirror));
+            StoreStage(r, q, 2 * bigN, mirror, g0.Rr, g0.Qr, g1.Rr, g1.Qr,
+                       _mm256_loadu_ps(cos2 + mirror), _mm256_loadu_ps(sin2 + mirror));
             if (j == half - 8) break;
         }
     }
@@ -255,7 +261,8 @@ void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const 
 
 }  // namespace
 
-float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n) {
+float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable,
+                   std::size_t n) {
     std::size_t bigN = 32;
     auto swap = [&s, &d] {
         float* t = s;

@@ -22,7 +22,8 @@ void FirstStages(const float* x, float* out, std::size_t n, const float* cosineT
 
 /// Stages 5 ... log2(n)-1 of the transform, alternating between s (holding the output of the
 /// fourth stage) and d; returns the array holding the result.
-float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable, std::size_t n);
+float* LaterStages(float* s, float* d, const float* cosineTable, const float* sineTable,
+                   std::size_t n);
 
 /// xOut[k+1] = 2 * sqrt(f[k]^2 + f[nyquist+k]^2) for k < count (count >= 8).
 void Magnitudes(const float* f, std::size_t nyquist, float* xOut, std::size_t count);

@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <new>
 
 #include "signal/QnFFT.h"

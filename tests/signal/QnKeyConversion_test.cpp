@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,11 @@ TSamples VariedStream() {
         music.insert(music.end(), part.begin(), part.end());
     }
     return Concat({music, test::Tone(440.0, 30000), test::Tone(1200.0, 20000, 11025, 300.0),
-                   test::Chirp(100.0, 2700.0, 60000), test::Chirp(2500.0, 250.0, 40000, 11025, 20000.0),
-                   test::Noise(1, 40000), test::Noise(2, 20000, 30.0), test::Silence(9000),
-                   test::Music(1, 120000), test::Music(2, 100000), test::Tone(700.0, 5000, 11025, 1.0),
-                   extremes, test::Music(3, 80000)});
+                   test::Chirp(100.0, 2700.0, 60000),
+                   test::Chirp(2500.0, 250.0, 40000, 11025, 20000.0), test::Noise(1, 40000),
+                   test::Noise(2, 20000, 30.0), test::Silence(9000), test::Music(1, 120000),
+                   test::Music(2, 100000), test::Tone(700.0, 5000, 11025, 1.0), extremes,
+                   test::Music(3, 80000)});
 }
 
 TEST(QnKeyConversion, ConvertsTheBandEdgeFrequenciesToTheseLines) {
@@ -54,7 +54,8 @@ TEST(QnKeyConversion, ConvertsTheBandEdgeFrequenciesToTheseLines) {
         111, 122, 133, 145, 157, 169, 181, 194, 207, 221, 234, 249, 264, 279, 295, 311, 328,
         346, 364, 383, 403, 424, 445, 468, 491, 515, 540, 566, 594, 622, 652, 683, 715, 749};
     QnKeyConversion conv;
-    for (std::size_t k = 1; k <= 34; ++k) EXPECT_EQ(conv.CorrectedBarkScale[k], expected[k - 1]) << k;
+    for (std::size_t k = 1; k <= 34; ++k)
+        EXPECT_EQ(conv.CorrectedBarkScale[k], expected[k - 1]) << k;
 }
 
 TEST(QnKeyConversion, StartsWithEveryFieldAtZero) {
@@ -155,8 +156,12 @@ TEST(QnKeyConversion, WrapsAFrameAroundTheEndOfTheCircularBuffer) {
         std::int32_t Start;
         std::int32_t Rotated;  // where the same frame starts in the unrolled buffer
     };
-    const TCase cases[] = {{bufLen - 1, bufLen - 1}, {bufLen, 0},           {bufLen - 4096, bufLen - 4096},
-                           {bufLen - 4095, bufLen - 4095}, {bufLen - 100, bufLen - 100}, {2 * bufLen + 7, 7},
+    const TCase cases[] = {{bufLen - 1, bufLen - 1},
+                           {bufLen, 0},
+                           {bufLen - 4096, bufLen - 4096},
+                           {bufLen - 4095, bufLen - 4095},
+                           {bufLen - 100, bufLen - 100},
+                           {2 * bufLen + 7, 7},
                            {0, 0}};
     TSamples unrolled(buffer.begin(), buffer.begin() + bufLen);
     unrolled.insert(unrolled.end(), buffer.begin(), buffer.begin() + bufLen);
@@ -191,8 +196,8 @@ TEST(QnKeyConversion, KeepsItsKeysWhenTheStreamIsScaled) {
     };
     // A power of two scales every float exactly; other factors round differently and may flip
     // bits whose band difference is within rounding of zero.
-    for (const TCase tc : {TCase{2, 1.0, 1.0}, TCase{4, 1.0, 1.0}, TCase{3, 0.98, 0.999},
-                           TCase{7, 0.98, 0.999}}) {
+    for (const TCase tc :
+         {TCase{2, 1.0, 1.0}, TCase{4, 1.0, 1.0}, TCase{3, 0.98, 0.999}, TCase{7, 0.98, 0.999}}) {
         SCOPED_TRACE(tc.Factor);
         TSamples scaled(base.size());
         for (std::size_t i = 0; i < base.size(); ++i) {
@@ -259,7 +264,8 @@ TEST(QnKeyConversion, FastPathMatchesTheReferenceProcedureBitForBit) {
         const std::uint32_t b = literal.wav2linekeyMod(stream.data(), start, len);
         ++keys;
         sameKeys += a == b ? 1 : 0;
-        sameSpectra += std::memcmp(fast.X.data() + 1, literal.X.data() + 1, 749 * sizeof(float)) == 0 ? 1 : 0;
+        sameSpectra +=
+            std::memcmp(fast.X.data() + 1, literal.X.data() + 1, 749 * sizeof(float)) == 0 ? 1 : 0;
     }
     ASSERT_GT(keys, 8000u);
     EXPECT_EQ(sameKeys, keys);

@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <gtest/gtest.h>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -150,7 +149,8 @@ TEST(QnFourier, PutsAPureToneAtItsNearestLine) {
     for (double hz : {150.0, 299.0, 440.0, 1000.0, 1234.5, 2015.0, 2600.0}) {
         SCOPED_TRACE(hz);
         TFourierRun run(AsFloats(test::Tone(hz, FrameSamples)));
-        const auto peak = std::max_element(run.Out.begin() + 1, run.Out.begin() + 1025) - run.Out.begin();
+        const auto peak =
+            std::max_element(run.Out.begin() + 1, run.Out.begin() + 1025) - run.Out.begin();
         EXPECT_EQ(peak, std::lround(hz * 4096.0 / 11025.0) + 1);
     }
 }

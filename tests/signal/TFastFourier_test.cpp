@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include "signal/TFastFourier.h"
 
 #include <cstring>
+#include <gtest/gtest.h>
 #include <vector>
 
 #include "base/Errors.h"
 #include "signal/QnFFT.h"
-#include "signal/TFastFourier.h"
 #include "support/TestSignals.h"
 
 namespace orvane::signal {
@@ -38,7 +38,8 @@ TEST(TFastFourier, GivesTheReferenceMagnitudesBitForBitOnBothSchedules) {
                 const RealArray expected = Reference(stream.data() + start, highestI);
                 RealArray out{};
                 fast.Spectrum(stream.data() + start, out, highestI);
-                ASSERT_EQ(std::memcmp(out.data(), expected.data(), sizeof(float) * (1 + highestI)), 0)
+                ASSERT_EQ(std::memcmp(out.data(), expected.data(), sizeof(float) * (1 + highestI)),
+                          0)
                     << "frame at " << start << ", " << highestI << " lines";
                 ASSERT_EQ(out[static_cast<std::size_t>(highestI) + 1], 0.0f);
             }
