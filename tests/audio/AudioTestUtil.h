@@ -66,9 +66,12 @@ inline double Rms(const std::vector<std::int16_t>& s, std::size_t skip) {
     return n == 0 ? 0.0 : std::sqrt(sum / static_cast<double>(n));
 }
 
-/// Path of a file in tests/data/audio.
+/// Path of a file in tests/data/audio: under ORVANE_TEST_DATA, else the source tree's.
 inline std::string AudioDataFile(const std::string& name) {
     const char* root = std::getenv("ORVANE_TEST_DATA");
+#ifdef ORVANE_AUDIO_TEST_DATA
+    if (root == nullptr || *root == '\0') root = ORVANE_AUDIO_TEST_DATA;
+#endif
     return std::string(root != nullptr ? root : "tests/data") + "/audio/" + name;
 }
 
