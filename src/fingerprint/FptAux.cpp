@@ -235,4 +235,21 @@ void TSongServer::continueIterator(TIterator& it) const {
     }
 }
 
+void TSongServer::AddToDatabase(IKeyIndex& db, std::int32_t songNo, std::int32_t cPos) const {
+    const std::int32_t length = Length();
+    if (length <= 0) return;
+    // Whole runs go to the index at once; positions continue from run to run.
+    TIterator it = startIterator(0, length - 1);
+    for (;;) {
+        if (it.blockEnd >= it.blockStart) {
+            const std::int32_t count = it.blockEnd - it.blockStart + 1;
+            db.AddRunToDB(FBlocks[static_cast<std::size_t>(it.currentBlock)] + it.blockStart, count,
+                          cPos, songNo);
+            cPos += count;
+        }
+        if (it.break_) break;
+        continueIterator(it);
+    }
+}
+
 }  // namespace orvane::fingerprint

@@ -139,6 +139,24 @@ struct TIterator {
 
 class TSongServer;
 
+/// The key index as a fingerprint sees it when it enters its keys (AddToDatabase). The index
+/// lives in the database folder, which builds on this one; it implements this interface there
+/// (database::TMediumDBKeys), so fingerprints need no link to the index.
+/// Thread: whoever changes the index (the main thread while recognition is paused).
+class IKeyIndex {
+public:
+    virtual ~IKeyIndex() = default;
+    /// Enters line key `hashValue` of song `songNo` at key position `lineNo`.
+    virtual void AddToDB(std::uint32_t hashValue, std::int32_t lineNo, std::int32_t songNo) = 0;
+    /// Enters `count` consecutive keys of one song, the first at position `firstLineNo`: the
+    /// same as AddToDB for each key in order (the default does exactly that). An index
+    /// overrides it to save one virtual call per key.
+    virtual void AddRunToDB(const std::uint32_t* keys, std::int32_t count,
+                            std::int32_t firstLineNo, std::int32_t songNo) {
+        for (std::int32_t k = 0; k < count; ++k) AddToDB(keys[k], firstLineNo + k, songNo);
+    }
+};
+
 /// A fingerprint as the rest of the system holds it: through TRefPtr<ISongServer>.
 class ISongServer : public TRefCounted {
 public:
@@ -169,6 +187,11 @@ public:
     virtual void import(TSongBuffer record) = 0;
     /// The next run; throws EIteratorError when the walk left the block grid.
     virtual void continueIterator(TIterator& it) const = 0;
+    /// Enters every key, in order, into `db` with song number `songNo`; the first key gets
+    /// position `cPos`, each next one the position after. Callers pass 0, so positions are the
+    /// keys' indexes. An empty fingerprint adds nothing. Failures of the index propagate (keys
+    /// entered before stay in it).
+    virtual void AddToDatabase(IKeyIndex& db, std::int32_t songNo, std::int32_t cPos) const = 0;
     /// The header record (aligned shape: the whole record); owned by the container.
     virtual PSong SongFile() = 0;
     virtual const TSong* SongFile() const = 0;
@@ -206,6 +229,7 @@ public:
     void Reset() override;
     void import(TSongBuffer record) override;
     void continueIterator(TIterator& it) const override;
+    void AddToDatabase(IKeyIndex& db, std::int32_t songNo, std::int32_t cPos) const override;
     PSong SongFile() override { return FSongFile.Song(); }
     const TSong* SongFile() const override { return FSongFile.Song(); }
     void SetEnabled(bool value) override;
