@@ -185,41 +185,115 @@ void TFastFourier::FirstStages() {
     }
 }
 
+namespace {
+
+/// One butterfly group at j ... j+3 of a stage with block length bigN, inputs given:
+/// R[j] = a1 + v, R[bigN-j] = a1 - v, Q[j] = w + a2, Q[bigN-j] = w - a2.
+inline void StoreStage(float* r, float* q, std::size_t bigN, std::size_t j, V4 a1, V4 a2, V4 b1,
+                       V4 b2, V4 c, V4 sn) {
+    const V4 v = b1 * c - b2 * sn;
+    Store(r + j, a1 + v);
+    Store(r + bigN - j - 3, Reverse(a1 - v));
+    const V4 w = b1 * sn + b2 * c;
+    Store(q + j, w + a2);
+    Store(q + bigN - j - 3, Reverse(w - a2));
+}
+
+/// A stage with block length bigN >= 16 alone; j = 1 ... half-1 in fours, the last group
+/// overlapping the one before it (it recomputes and rewrites the same values: the stage reads
+/// s and writes d).
+void SingleStage(const float* s, float* d, std::size_t n, std::size_t bigN, const float* cosTable,
+                 const float* sinTable) {
+    const std::size_t half = bigN / 2;
+    const float* cosines = cosTable + (half - 4);
+    const float* sines = sinTable + (half - 4);
+    for (std::size_t i = 0; i < n; i += 2 * bigN) {
+        const float* a = s + i;
+        const float* bb = s + i + bigN;
+        float* r = d + i;
+        float* q = d + i + bigN;
+        r[0] = a[0] + bb[0];
+        q[0] = a[0] - bb[0];
+        r[half] = a[half];
+        q[half] = bb[half];
+        for (std::size_t j = 1;; j += 4) {
+            if (j > half - 4) j = half - 4;
+            StoreStage(r, q, bigN, j, Load(a + j), Load(a + half + j), Load(bb + j),
+                       Load(bb + half + j), Load(cosines + j), Load(sines + j));
+            if (j == half - 4) break;
+        }
+    }
+}
+
+/// Two stages in one pass, block length bigN >= 16 and then 2*bigN: the group at j of the
+/// first stage yields, for both of its blocks, exactly what the second stage needs at j and at
+/// bigN-j-3, so those values stay in registers.
+void StagePair(const float* s, float* d, std::size_t n, std::size_t bigN, const float* cosTable,
+               const float* sinTable) {
+    const std::size_t half = bigN / 2;
+    const float* cos1 = cosTable + (half - 4);
+    const float* sin1 = sinTable + (half - 4);
+    const float* cos2 = cosTable + (bigN - 4);
+    const float* sin2 = sinTable + (bigN - 4);
+    for (std::size_t i = 0; i < n; i += 4 * bigN) {
+        const float* a0 = s + i;
+        const float* b0 = s + i + bigN;
+        const float* a1 = s + i + 2 * bigN;
+        const float* b1 = s + i + 3 * bigN;
+        float* r = d + i;
+        float* q = d + i + 2 * bigN;
+        // Entries 0 and half of the first stage, then entries 0 and bigN/2 of the second.
+        const float r0Zero = a0[0] + b0[0], q0Zero = a0[0] - b0[0], r0Half = a0[half],
+                    q0Half = b0[half];
+        const float r1Zero = a1[0] + b1[0], q1Zero = a1[0] - b1[0], r1Half = a1[half],
+                    q1Half = b1[half];
+        r[0] = r0Zero + r1Zero;
+        q[0] = r0Zero - r1Zero;
+        r[bigN] = q0Zero;
+        q[bigN] = q1Zero;
+        {
+            const float c = cos2[half];
+            const float sn = sin2[half];
+            const float v = r1Half * c - q1Half * sn;
+            r[half] = r0Half + v;
+            r[2 * bigN - half] = r0Half - v;
+            const float w = r1Half * sn + q1Half * c;
+            q[half] = w + q0Half;
+            q[2 * bigN - half] = w - q0Half;
+        }
+        for (std::size_t j = 1;; j += 4) {
+            if (j > half - 4) j = half - 4;
+            const V4 c = Load(cos1 + j), sn = Load(sin1 + j);
+            // First stage on both blocks: R and Q at j (forward) and at bigN-j-3 (ascending).
+            const V4 a0j = Load(a0 + j), a0h = Load(a0 + half + j), b0j = Load(b0 + j),
+                     b0h = Load(b0 + half + j);
+            const V4 a1j = Load(a1 + j), a1h = Load(a1 + half + j), b1j = Load(b1 + j),
+                     b1h = Load(b1 + half + j);
+            const V4 v0 = b0j * c - b0h * sn, w0 = b0j * sn + b0h * c;
+            const V4 v1 = b1j * c - b1h * sn, w1 = b1j * sn + b1h * c;
+            StoreStage(r, q, 2 * bigN, j, a0j + v0, w0 + a0h, a1j + v1, w1 + a1h, Load(cos2 + j),
+                       Load(sin2 + j));
+            const std::size_t mirror = bigN - j - 3;
+            StoreStage(r, q, 2 * bigN, mirror, Reverse(a0j - v0), Reverse(w0 - a0h),
+                       Reverse(a1j - v1), Reverse(w1 - a1h), Load(cos2 + mirror),
+                       Load(sin2 + mirror));
+            if (j == half - 4) break;
+        }
+    }
+}
+
+}  // namespace
+
 void TFastFourier::LaterStages() {
     float* s = FBufA.data();
     float* d = FBufB.data();
-    for (std::size_t bigN = 16; bigN < FN; bigN *= 2) {
-        const std::size_t half = bigN / 2;
-        const float* cosines = FCosines.data() + (half - 4);
-        const float* sines = FSines.data() + (half - 4);
-        for (std::size_t i = 0; i < FN; i += 2 * bigN) {
-            const float* a = s + i;
-            const float* bb = s + i + bigN;
-            float* r = d + i;
-            float* q = d + i + bigN;
-            r[0] = a[0] + bb[0];
-            q[0] = a[0] - bb[0];
-            r[half] = a[half];
-            q[half] = bb[half];
-            // j = 1 ... half-1 in fours; the last group overlaps the one before it, which only
-            // recomputes and rewrites the same values (the stage reads s and writes d).
-            for (std::size_t j = 1;; j += 4) {
-                if (j > half - 4) j = half - 4;
-                const V4 c = Load(cosines + j);
-                const V4 sn = Load(sines + j);
-                const V4 b1 = Load(bb + j);
-                const V4 b2 = Load(bb + half + j);
-                const V4 a1 = Load(a + j);
-                const V4 a2 = Load(a + half + j);
-                const V4 v = b1 * c - b2 * sn;
-                Store(r + j, a1 + v);
-                Store(r + bigN - j - 3, Reverse(a1 - v));
-                const V4 w = b1 * sn + b2 * c;
-                Store(q + j, w + a2);
-                Store(q + bigN - j - 3, Reverse(w - a2));
-                if (j == half - 4) break;
-            }
-        }
+    std::size_t bigN = 16;
+    for (; 2 * bigN < FN; bigN *= 4) {
+        StagePair(s, d, FN, bigN, FCosines.data(), FSines.data());
+        std::swap(s, d);
+    }
+    if (bigN < FN) {
+        SingleStage(s, d, FN, bigN, FCosines.data(), FSines.data());
         std::swap(s, d);
     }
     FResult = s;
