@@ -12,8 +12,11 @@ function(orvane_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gtest GTest::gtest_main orvane_warnings)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
-        ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+    set(props ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+    if(ARG_LABELS)
+        list(APPEND props LABELS "${ARG_LABELS}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # orvane_fuzzer(NAME SOURCES ... DEPS ...): a libFuzzer target, only with ORVANE_FUZZ.

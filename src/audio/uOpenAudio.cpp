@@ -14,6 +14,7 @@ static_assert(std::endian::native == std::endian::little,
               "samples are handed on as little-endian bytes without swapping");
 
 const char* const WavFormatError = "Error in wav file.";
+constexpr std::uint16_t WaveFormatExtensible = 0xFFFE;
 const char* const WavConvertError = "Error converting wav file.";
 const char* const WavNotConvertible = "This wav format cannot be converted.";
 const char* const Mp3FormatError = "Error in mp3 format.";
@@ -66,6 +67,20 @@ TWavLayout ParseWav(const TAudioFile& file) {
             std::uint8_t fmt[16];
             if (size < 16 || file.ReadAt(body, fmt, 16) != 16) throw EOpenWAV(WavFormatError);
             layout.FormatTag = Le16(fmt);
+            // Files with more than two channels or more than 16 bits usually carry integer
+            // PCM in the extensible form: tag 0xFFFE and the PCM sub-format identifier at byte
+            // 24 of the chunk. Its samples sit in containers of BitsPerSample bits, left-aligned,
+            // so they read exactly like plain PCM of that width.
+            if (layout.FormatTag == WaveFormatExtensible) {
+                static constexpr std::uint8_t PcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                                  0x10, 0x00, 0x80, 0x00, 0x00, 0xAA,
+                                                                  0x00, 0x38, 0x9B, 0x71};
+                std::uint8_t sub[16];
+                if (size >= 40 && file.ReadAt(body + 24, sub, 16) == 16 &&
+                    std::memcmp(sub, PcmSubFormat, 16) == 0) {
+                    layout.FormatTag = 1;
+                }
+            }
             layout.Format.Channels = Le16(fmt + 2);
             layout.Format.SampleRate = Le32(fmt + 4);
             const int blockAlign = Le16(fmt + 12);

@@ -163,7 +163,8 @@ struct TWavLayout {
 
 /// Parses the RIFF/WAVE structure: "RIFF" + size (file size - 8) + "WAVE", then chunks from
 /// offset 12 without padding, each of size >= 1, ending exactly at the end of the file; a
-/// "fmt " of at least 16 bytes with format tag 1 and a format ValidPcmFormat accepts, with
+/// "fmt " of at least 16 bytes with format tag 1 (or the extensible tag 0xFFFE with the PCM
+/// sub-format, reported as tag 1) and a format ValidPcmFormat accepts, with
 /// block alignment = channels * bits / 8; a "data" chunk. Throws EOpenWAV "Error in wav file."
 TWavLayout ParseWav(const TAudioFile& file);
 

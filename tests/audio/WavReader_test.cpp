@@ -345,3 +345,36 @@ TEST_F(TWavReaderTest, FlushesTheRateChangeSoTheTailArrives) {
 
 }  // namespace
 }  // namespace orvane::audio
+
+namespace orvane::audio {
+namespace {
+
+// The same file in the extensible form: a 40-byte "fmt " with tag 0xFFFE and a sub-format.
+std::string AsExtensible(const std::string& plain, bool pcm) {
+    std::string fmt = plain.substr(20, 16);
+    fmt[0] = static_cast<char>(0xFE);
+    fmt[1] = static_cast<char>(0xFF);
+    std::string ext = fmt;
+    ext += std::string("\x16\x00", 2);  // 22 more bytes
+    ext += plain.substr(34, 2);         // valid bits = container bits
+    ext += std::string("\x00\x00\x00\x00", 4);
+    const char pcmGuid[] = "\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
+    const char floatGuid[] = "\x03\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
+    ext += std::string(pcm ? pcmGuid : floatGuid, 16);
+    std::string out = "RIFF" + std::string(4, '\0') + "WAVEfmt " + Le32(40) + ext + plain.substr(36);
+    Put32(out, 4, static_cast<std::uint32_t>(out.size() - 8));
+    return out;
+}
+
+TEST_F(TWavReaderTest, ReadsExtensiblePcmLikePlainPcmAndRefusesOtherSubFormats) {
+    const TSamples a = test::Music(3, 20000);
+    const TSamples b = test::Music(4, 20000);
+    for (int bits : {16, 24, 32}) {
+        const std::string plain = test::MakeWav(test::Interleave({a, b, a}), 44100, 3, bits);
+        EXPECT_EQ(Decode(AsExtensible(plain, true)), Decode(plain)) << bits;
+        EXPECT_THROW(Decode(AsExtensible(plain, false)), EOpenWAV) << bits;
+    }
+}
+
+}  // namespace
+}  // namespace orvane::audio
