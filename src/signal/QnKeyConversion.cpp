@@ -78,32 +78,40 @@ std::uint32_t QnKeyConversion::wav2linekeyMod(const std::int16_t* samples, std::
             sums[band] = sum;
         }
     } else {
-        // Four bands side by side, each still summed in increasing order, so that four chains of
-        // additions overlap. Past its end a band adds +0, which leaves a sum of magnitudes as
-        // it is.
-        for (std::size_t first = 1; first <= BandCount; first += 4) {
-            std::size_t lo[4];
-            std::int32_t len[4];
-            std::int32_t longest = 0;
+        // Four bands side by side over their common length, each still summed in increasing
+        // order, so that four chains of additions overlap; then each band's remaining entries.
+        const float* x = X.data();
+        std::size_t band = 1;
+        for (; band + 3 <= BandCount; band += 4) {
+            std::size_t lo[4], len[4];
             for (std::size_t u = 0; u < 4; ++u) {
-                const std::size_t band = std::min<std::size_t>(first + u, BandCount);
-                lo[u] = static_cast<std::size_t>(CorrectedBarkScale[band]);
-                len[u] = first + u <= BandCount
-                             ? CorrectedBarkScale[band + 1] - CorrectedBarkScale[band] + 1
-                             : 0;
-                longest = std::max(longest, len[u]);
+                lo[u] = static_cast<std::size_t>(CorrectedBarkScale[band + u]);
+                len[u] = static_cast<std::size_t>(CorrectedBarkScale[band + u + 1]) - lo[u] + 1;
             }
+            const std::size_t common = std::min(std::min(len[0], len[1]), std::min(len[2], len[3]));
             float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
-            for (std::int32_t t = 0; t < longest; ++t) {
-                const auto i = static_cast<std::size_t>(t);
-                s0 += t < len[0] ? X[lo[0] + i] : 0.0f;
-                s1 += t < len[1] ? X[lo[1] + i] : 0.0f;
-                s2 += t < len[2] ? X[lo[2] + i] : 0.0f;
-                s3 += t < len[3] ? X[lo[3] + i] : 0.0f;
+            for (std::size_t t = 0; t < common; ++t) {
+                s0 += x[lo[0] + t];
+                s1 += x[lo[1] + t];
+                s2 += x[lo[2] + t];
+                s3 += x[lo[3] + t];
             }
-            const float group[4] = {s0, s1, s2, s3};
-            for (std::size_t u = 0; u < 4 && first + u <= BandCount; ++u)
-                sums[first + u] = group[u];
+            for (std::size_t t = common; t < len[0]; ++t) s0 += x[lo[0] + t];
+            for (std::size_t t = common; t < len[1]; ++t) s1 += x[lo[1] + t];
+            for (std::size_t t = common; t < len[2]; ++t) s2 += x[lo[2] + t];
+            for (std::size_t t = common; t < len[3]; ++t) s3 += x[lo[3] + t];
+            sums[band] = s0;
+            sums[band + 1] = s1;
+            sums[band + 2] = s2;
+            sums[band + 3] = s3;
+        }
+        for (; band <= BandCount; ++band) {
+            float sum = 0.0f;
+            for (std::int32_t k = CorrectedBarkScale[band]; k <= CorrectedBarkScale[band + 1];
+                 ++k) {
+                sum += x[k];
+            }
+            sums[band] = sum;
         }
     }
     for (std::size_t band = 1; band <= BandCount; ++band) {
