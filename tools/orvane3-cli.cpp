@@ -2,23 +2,33 @@
 // inspect fingerprint files.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <variant>
 #include <string>
 #include <vector>
 
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
+#include "database/DBTabl.h"
+#include "database/TFptLibrary.h"
+#include "database/TMemorySongListView.h"
+#include "database/TPlainLibraryUi.h"
 #include "base/TimeText.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
 #include "platform/PlatformAudio.h"
 #include "signal/QnFFT.h"
+#include "tracking/TActivityHistory.h"
+#include "tracking/TQueuePoster.h"
+#include "tracking/TSystemClock.h"
+#include "tracking/TSystemMemoryStatus.h"
 
 namespace {
 
@@ -35,6 +45,7 @@ const char* const MainUsage =
     "  fingerprint [--out DIR] FILE...   write one .qnf fingerprint per WAV/MP3 file\n"
     "  keys FILE                         print the line keys of a WAV/MP3 file\n"
     "  inspect FILE.qnf [--keys]         show a fingerprint file's header (and keys)\n"
+    "  inspect --library DIR [--csv FILE] load a fingerprint folder, show the index\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
 
@@ -54,9 +65,19 @@ const char* const KeysUsage =
 
 const char* const InspectUsage =
     "usage: orvane3-cli inspect FILE.qnf [--keys]\n"
+    "       orvane3-cli inspect --library DIR [--csv FILE]\n"
     "\n"
     "Prints the title, the number of keys, the duration and the header fields of a\n"
-    "fingerprint file; --keys also prints its keys as 'keys' does.\n";
+    "fingerprint file; --keys also prints its keys as 'keys' does.\n"
+    "\n"
+    "With --library, loads every .qnf file of DIR as the application's reload does (more\n"
+    "than 48 files load in bulk and the index is sorted once), reports the loading\n"
+    "messages on stderr, and prints the number loaded, the key index statistics and the\n"
+    "memory listing (one line per fingerprint: tag;title;file;00:length). --csv FILE also\n"
+    "writes the memory listing export to FILE. A file that cannot be read is reported\n"
+    "and skipped.\n"
+    "Exit status: 0 at least one fingerprint loaded, 1 nothing loaded (missing or empty\n"
+    "folder, no readable fingerprint) or the listing could not be written, 2 bad usage.\n";
 
 bool IsHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
 
@@ -195,15 +216,98 @@ int CmdKeys(int argc, char** argv) {
     return ExitOk;
 }
 
+/// Prints the activity entries posted so far on stderr, tagged like the fingerprint messages.
+void PrintActivities(tracking::TQueuePoster& poster) {
+    for (auto& message : poster.TakeAll()) {
+        const auto* entry = std::get_if<tracking::TActivityData>(&message);
+        if (entry == nullptr) continue;
+        const char* tag = entry->Icon == tracking::TActivityIcon::aiError       ? "error: "
+                          : entry->Icon == tracking::TActivityIcon::aiAttention ? "warning: "
+                                                                                : "";
+        std::fprintf(stderr, "%s%s\n", tag, entry->Str.c_str());
+    }
+}
+
+int InspectLibrary(const std::string& folder, const std::string& csvFile) {
+    tracking::TQueuePoster poster;
+    tracking::TSystemClock clock;
+    tracking::TSystemMemoryStatus memory;
+    tracking::TPosting posting(poster, clock);
+    tracking::TMemoryGuard guard(memory, clock, posting);
+    tracking::TCountingRecognitionPause pause;
+    database::TMemorySongListView view;
+    database::TSongList songs(pause, posting, view);
+    database::TMediumDB index;
+    database::TPlainProgressDialog progress;
+    database::TScriptedLibraryWindow window;
+    database::TFptLibrary library(
+        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
+        database::TLibrarySettings{folder});
+
+    library.MenuItemLoadFingerprintsClick(nullptr);
+    PrintActivities(poster);
+    for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());
+
+    std::int32_t usedPartitions = 0;
+    std::int32_t largest = 0;
+    for (std::int32_t p = 0; p < database::PartitionCount; ++p) {
+        const std::int32_t count = index.SubDB(p).Count();
+        if (count > 0) ++usedPartitions;
+        largest = std::max(largest, count);
+    }
+    const std::int64_t entries = index.TotalCount();
+    const std::size_t bytes = index.AllocatedBytes();
+    std::printf("Fingerprints loaded: %d\n", songs.Count());
+    std::printf("Index entries: %" PRId64 "\n", entries);
+    std::printf("Partitions used: %d of %d\n", usedPartitions, database::PartitionCount);
+    std::printf("Largest partition: %d entries\n", largest);
+    std::printf("Index memory: %zu bytes", bytes);
+    if (entries > 0) std::printf(" (%.2f bytes per entry)", static_cast<double>(bytes) / static_cast<double>(entries));
+    std::printf("\nIndex sorted: %s\n\n", index.Sorted() ? "yes" : "no");
+
+    const auto rows = songs.ListingRows();
+    std::string listing = tracking::TActivityHistory::ListingText(rows);
+    // The export's lines end with CR LF; the terminal gets plain line ends.
+    std::string plain;
+    plain.reserve(listing.size());
+    for (char c : listing) {
+        if (c != '\r') plain += c;
+    }
+    std::fputs(plain.c_str(), stdout);
+
+    int status = songs.Count() > 0 ? ExitOk : ExitFailed;
+    if (!csvFile.empty()) {
+        tracking::TActivityHistory history(clock.Now(), posting);
+        try {
+            if (!history.SaveListingAs(csvFile, rows)) status = ExitFailed;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "error: %s\n", e.what());
+            status = ExitFailed;
+        }
+        PrintActivities(poster);
+    }
+    return status;
+}
+
 int CmdInspect(int argc, char** argv) {
     std::vector<std::string> files;
     bool withKeys = false;
+    std::string libraryDir;
+    std::string csvFile;
+    bool library = false;
     for (int i = 0; i < argc; ++i) {
         if (IsHelp(argv[i])) {
             std::fputs(InspectUsage, stdout);
             return ExitOk;
         }
-        if (std::strcmp(argv[i], "--keys") == 0) {
+        if (std::strcmp(argv[i], "--library") == 0) {
+            if (i + 1 >= argc) return Usage(InspectUsage, "--library needs a folder");
+            library = true;
+            libraryDir = argv[++i];
+        } else if (std::strcmp(argv[i], "--csv") == 0) {
+            if (i + 1 >= argc) return Usage(InspectUsage, "--csv needs a file name");
+            csvFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--keys") == 0) {
             withKeys = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return Usage(InspectUsage, (std::string("unknown option ") + argv[i]).c_str());
@@ -211,6 +315,11 @@ int CmdInspect(int argc, char** argv) {
             files.emplace_back(argv[i]);
         }
     }
+    if (library) {
+        if (!files.empty() || withKeys) return Usage(InspectUsage, "--library takes a folder only");
+        return InspectLibrary(libraryDir, csvFile);
+    }
+    if (!csvFile.empty()) return Usage(InspectUsage, "--csv goes with --library");
     if (files.size() != 1) return Usage(InspectUsage, "give exactly one fingerprint file");
     TRefPtr<fingerprint::TSongServer> song;
     try {
