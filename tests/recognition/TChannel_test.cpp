@@ -263,7 +263,7 @@ TEST_F(TChannelTest, TheEndOfAFileRacingTheMainThreadSwitchesOffOnce) {
     tracker.AddChannel(*channel);
     channel->SetLogSystem(&tracker);
     test::TRecordingSearch search;
-    TConsumer consumer(*channel, Lock, search);
+    auto consumer = std::make_unique<TConsumer>(*channel, Lock, search);
     for (int round = 0; round < 20; ++round) {
         channel->SetMode(ChannelMode::cmManual);
         channel->SetFile(path, audio::TAudioFileType::ftWav);
@@ -273,6 +273,7 @@ TEST_F(TChannelTest, TheEndOfAFileRacingTheMainThreadSwitchesOffOnce) {
         ASSERT_TRUE(Eventually([&] { return !channel->Active(); }));
         tracker.LogHandler();
     }
+    consumer.reset();
     channel->SetLogSystem(nullptr);
     channel.reset();
     EXPECT_EQ(TakeChannelDone(), 20);
