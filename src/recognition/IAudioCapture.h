@@ -12,9 +12,9 @@ namespace orvane::recognition {
 
 /// One sound input device.
 struct TLInfo {
-    std::string DevName;              ///< empty until one is chosen
-    std::uint32_t DevNo = 0xFFFFFFFF; ///< 0xFFFFFFFF: the system's default input
-    std::uint16_t ManID = 0;          ///< manufacturer identifier
+    std::string DevName;               ///< empty until one is chosen
+    std::uint32_t DevNo = 0xFFFFFFFF;  ///< 0xFFFFFFFF: the system's default input
+    std::uint16_t ManID = 0;           ///< manufacturer identifier
 };
 
 /// What a channel asks of its device: 16-bit PCM at SampleRate, mono or stereo, delivered in

@@ -106,7 +106,7 @@ private:
     audio::TAudioFileType FFileType = audio::TAudioFileType::ftOther;
     std::unique_ptr<audio::TAudioReader> AudioReader;  // while playing a file
     std::atomic<float> FInputPosition{-1.0f};          // AudioReader->getPos(), for any thread
-    std::int64_t FFileSamples = 0;                      // reading thread: samples delivered
+    std::int64_t FFileSamples = 0;                     // reading thread: samples delivered
     std::unique_ptr<TManualChannelThread> ManualChannelThread;  // while playing a file
     /// A reading thread that switched its channel off; joined on the next switch.
     std::unique_ptr<TManualChannelThread> FRetiredThread;

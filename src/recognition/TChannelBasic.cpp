@@ -138,7 +138,8 @@ void TChannelBasic::FillBlock(const std::uint8_t* data, std::uint32_t size) {
                 }
             } else {
                 for (std::uint32_t p = 0; p < size / 8 && n < limit; ++p) {
-                    block[n++] = Mean(SampleAt(data, 4 * p + side), SampleAt(data, 4 * p + 2 + side));
+                    block[n++] =
+                        Mean(SampleAt(data, 4 * p + side), SampleAt(data, 4 * p + 2 + side));
                 }
             }
         }
@@ -150,7 +151,8 @@ void TChannelBasic::CopyEngineBlock(const std::uint8_t* data, std::uint32_t size
     const std::int32_t write = WritePos.load(std::memory_order_relaxed);
     std::int16_t* block = StreamData.data() + static_cast<std::ptrdiff_t>(write) * BlockSamples;
     const std::uint32_t count = std::min<std::uint32_t>(size / 2, BlockSamples);
-    for (std::uint32_t i = 0; i < count; ++i) block[i] = static_cast<std::int16_t>(SampleAt(data, i));
+    for (std::uint32_t i = 0; i < count; ++i)
+        block[i] = static_cast<std::int16_t>(SampleAt(data, i));
     std::fill(block + count, block + BlockSamples, std::int16_t{0});
 }
 

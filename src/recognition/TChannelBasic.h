@@ -63,8 +63,8 @@ public:
 class TChannelBasic : public tracking::ITrackedChannel {
 public:
     /// A channel that is off, with cleared rings. `lock` and `posting` must outlive it.
-    TChannelBasic(std::int32_t ID, std::int32_t chSide, std::string caption,
-                  TRecognitionLock& lock, const tracking::TPosting& posting);
+    TChannelBasic(std::int32_t ID, std::int32_t chSide, std::string caption, TRecognitionLock& lock,
+                  const tracking::TPosting& posting);
     ~TChannelBasic() override;
     TChannelBasic(const TChannelBasic&) = delete;
     TChannelBasic& operator=(const TChannelBasic&) = delete;

@@ -25,8 +25,8 @@ std::string ReplaceAll(std::string_view text, std::string_view name, std::string
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const bool hit = ignoreCase ? EqualIgnoringCase(text, i, name)
-                                    : text.compare(i, name.size(), name) == 0;
+        const bool hit =
+            ignoreCase ? EqualIgnoringCase(text, i, name) : text.compare(i, name.size(), name) == 0;
         if (hit) {
             out.append(value);
             i += name.size();
@@ -60,15 +60,13 @@ std::string Replace(std::string_view format, std::span<const std::string> values
     return ReplaceFlat(format, values, quote);
 }
 
-std::string Replace(std::string_view format, std::span<const std::string_view> values,
-                    bool quote) {
+std::string Replace(std::string_view format, std::span<const std::string_view> values, bool quote) {
     return ReplaceFlat(format, values, quote);
 }
 
 std::string Replace(std::string_view format, std::initializer_list<std::string_view> values,
                     bool quote) {
-    return Replace(format, std::span<const std::string_view>(values.begin(), values.size()),
-                   quote);
+    return Replace(format, std::span<const std::string_view>(values.begin(), values.size()), quote);
 }
 
 }  // namespace orvane::tracking

@@ -183,12 +183,12 @@ bool TLogSystem::FormatLogLine(const capInfo& start, const capInfo& lastSeen,
     const long long begin = std::max(0LL, RoundHalfEven(startPos - 1.5));
     const long long end = std::max(0LL, RoundHalfEven(lastPos + 0.3));
     const TDateTime moment = start.TimeStamp;
-    clip.Line = Replace("%channel: %title [%begin - %end] (%duration)",
-                        {"%title", start.Caption, "%begin", MinSecText(static_cast<double>(begin)),
-                         "%end", MinSecText(static_cast<double>(end)), "%duration",
-                         MinSecText(static_cast<double>(end - begin)), "%date",
-                         ShortDateText(moment), "%time", LongTimeText(moment), "%channel",
-                         caption});
+    clip.Line =
+        Replace("%channel: %title [%begin - %end] (%duration)",
+                {"%title", start.Caption, "%begin", MinSecText(static_cast<double>(begin)), "%end",
+                 MinSecText(static_cast<double>(end)), "%duration",
+                 MinSecText(static_cast<double>(end - begin)), "%date", ShortDateText(moment),
+                 "%time", LongTimeText(moment), "%channel", caption});
     clip.Channel = caption;
     clip.Title = start.Caption;
     clip.UniqueID = start.UniqueID;

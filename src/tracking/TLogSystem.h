@@ -35,9 +35,9 @@ public:
 
 /// The happenings the tracker reports to the event table, with their placeholders in order.
 enum class TTrackerEvent : std::uint8_t {
-    teClipStarted = 0,     ///< %title, %position, %date, %time (of the heard audio), %channel
-    teClipExpired = 2,     ///< %date, %time (now), %channel
-    teClipAfterIdle = 3,   ///< %date, %time (now), %channel; just before teClipStarted
+    teClipStarted = 0,    ///< %title, %position, %date, %time (of the heard audio), %channel
+    teClipExpired = 2,    ///< %date, %time (now), %channel
+    teClipAfterIdle = 3,  ///< %date, %time (now), %channel; just before teClipStarted
 };
 
 /// A log line as data, for callers that want more than the text (the command-line tool).
@@ -46,10 +46,10 @@ struct TLoggedClip {
     std::string Channel;  ///< display caption of the channel
     std::string Title;
     std::int64_t UniqueID = NoClipID;
-    std::int64_t Begin = 0;     ///< seconds into the clip, rounded, at least 0
-    std::int64_t End = 0;       ///< seconds into the clip, rounded, at least 0
-    TDateTime FirstHeard = 0;   ///< the start record's TimeStamp (the row's time)
-    TDateTime LastHeard = 0;    ///< the last-seen record's TimeStamp
+    std::int64_t Begin = 0;    ///< seconds into the clip, rounded, at least 0
+    std::int64_t End = 0;      ///< seconds into the clip, rounded, at least 0
+    TDateTime FirstHeard = 0;  ///< the start record's TimeStamp (the row's time)
+    TDateTime LastHeard = 0;   ///< the last-seen record's TimeStamp
 };
 
 /// Tracking state of one channel.

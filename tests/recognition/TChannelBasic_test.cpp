@@ -1,8 +1,7 @@
 #include "recognition/TChannelBasic.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <vector>
 
@@ -114,7 +113,7 @@ TEST_F(TChannelBasicTest, CompatibilityAveragesPairsTruncatingTowardZero) {
         std::int16_t A, B, Mean;
     };
     const TCase cases[] = {
-        {3, 4, 3}, {-3, -4, -3}, {32767, 32767, 32767}, {-32768, -32768, -32768},
+        {3, 4, 3},  {-3, -4, -3},       {32767, 32767, 32767}, {-32768, -32768, -32768},
         {1, -2, 0}, {-32768, 32767, 0},
     };
     auto channel = Make();
@@ -242,9 +241,7 @@ TEST_F(TChannelBasicTest, KeepsTheConvertersSpectrumPerChannel) {
     EXPECT_EQ(converter.E[10], 4.0f);
 }
 
-TEST_F(TChannelBasicTest, RefusesAnUnknownSide) {
-    EXPECT_THROW(Make(3), EInvalidOperation);
-}
+TEST_F(TChannelBasicTest, RefusesAnUnknownSide) { EXPECT_THROW(Make(3), EInvalidOperation); }
 
 }  // namespace
 }  // namespace orvane::recognition

@@ -1,10 +1,9 @@
 #include "recognition/TChannel.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 #include <variant>
@@ -102,8 +101,10 @@ TEST_F(TChannelTest, StartsTheDeviceWithTheFormatOfItsSideAndCompatibility) {
         std::uint32_t Buffer;
     };
     const TCase cases[] = {
-        {0, false, 11025, 1, 8192},  {0, true, 22050, 1, 16384},
-        {1, false, 11025, 2, 16384}, {2, true, 22050, 2, 32768},
+        {0, false, 11025, 1, 8192},
+        {0, true, 22050, 1, 16384},
+        {1, false, 11025, 2, 16384},
+        {2, true, 22050, 2, 32768},
     };
     for (const TCase& c : cases) {
         auto channel = Make(c.Side);
@@ -174,7 +175,8 @@ TEST_F(TChannelTest, AFileIsReadIntoTheRingInOrderAndTheChannelSwitchesItselfOff
     const std::string path = dir.File("song.wav");
     // Each block starts with its own number, so order and gaps show.
     auto samples = orvane::test::Music(7, Chunks * BlockSamples + 1000);
-    for (int k = 0; k < Chunks; ++k) samples[static_cast<std::size_t>(k) * BlockSamples] = static_cast<std::int16_t>(k);
+    for (int k = 0; k < Chunks; ++k)
+        samples[static_cast<std::size_t>(k) * BlockSamples] = static_cast<std::int16_t>(k);
     orvane::test::WriteWav(path, samples, 11025);
 
     auto channel = Make();

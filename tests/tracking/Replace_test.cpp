@@ -1,7 +1,6 @@
 #include "tracking/Replace.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

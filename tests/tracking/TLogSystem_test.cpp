@@ -1,8 +1,7 @@
 #include "tracking/TLogSystem.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -161,12 +160,11 @@ TEST_F(TLogSystemTest, ReportsAClipStartWithItsPlaceholders) {
     SwitchOn(0);
     HearAt(2, ClipA, "Song", 187.4f);
     ASSERT_EQ(Events, (std::vector{TTrackerEvent::teClipAfterIdle, TTrackerEvent::teClipStarted}));
-    EXPECT_EQ(EventPairs[0], (std::vector<std::string>{"%date", "2024-03-06", "%time",
-                                                       "12:00:02", "%channel", "Channel01"}));
-    EXPECT_EQ(EventPairs[1],
-              (std::vector<std::string>{"%title", "Song", "%position", "3:07", "%date",
-                                        "2024-03-06", "%time", "12:00:02", "%channel",
-                                        "Channel01"}));
+    EXPECT_EQ(EventPairs[0], (std::vector<std::string>{"%date", "2024-03-06", "%time", "12:00:02",
+                                                       "%channel", "Channel01"}));
+    EXPECT_EQ(EventPairs[1], (std::vector<std::string>{"%title", "Song", "%position", "3:07",
+                                                       "%date", "2024-03-06", "%time", "12:00:02",
+                                                       "%channel", "Channel01"}));
 }
 
 TEST_F(TLogSystemTest, AShortDropoutKeepsTrackingTheSameClip) {
@@ -195,12 +193,12 @@ TEST_F(TLogSystemTest, ALongDropoutExpiresTheClipOnceAndForgetsItsAnnouncement) 
     HearAt(1, ClipA, "Song", 20.0f);
     HearAt(4, ClipA, "Song", 23.0f);
     Channel.Lose();
-    StepAt(4.5);             // lost: idle timer starts
-    StepAt(9.0);             // 4.5 s: not yet
+    StepAt(4.5);  // lost: idle timer starts
+    StepAt(9.0);  // 4.5 s: not yet
     EXPECT_TRUE(Lines().empty());
-    StepAt(9.5);             // 5.0 s: not more than the timeout
+    StepAt(9.5);  // 5.0 s: not more than the timeout
     EXPECT_TRUE(Lines().empty());
-    StepAt(10.0);            // 5.5 s: expired
+    StepAt(10.0);  // 5.5 s: expired
     StepAt(20.0);
     const auto lines = Lines();
     ASSERT_EQ(lines.size(), 1u);
