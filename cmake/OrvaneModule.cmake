@@ -28,3 +28,18 @@ function(orvane_fuzzer name)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     endif()
 endfunction()
+
+# orvane_qt_module(NAME DEPS ...): an application-layer library of every .cpp in the folder,
+# built with Qt's strict macros.
+function(orvane_qt_module name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(NOT sources)
+        return()
+    endif()
+    add_library(orvane_${name} STATIC ${sources})
+    set_target_properties(orvane_${name} PROPERTIES AUTOMOC ON)
+    target_include_directories(orvane_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_compile_definitions(orvane_${name} PUBLIC QT_NO_KEYWORDS QT_NO_CAST_FROM_ASCII QT_NO_FOREACH)
+    target_link_libraries(orvane_${name} PUBLIC ${ARG_DEPS} PRIVATE orvane_warnings)
+endfunction()
