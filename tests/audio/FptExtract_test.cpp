@@ -165,11 +165,15 @@ TEST_F(TFptExtractTest, WritesTheFingerprintAndHandsItToTheLibraryThenSkipsItAsC
     EXPECT_EQ(fingerprint::TitleOf(*song->SongFile()), "Rock: Live?");
     EXPECT_EQ(song->CopyKeys(),
               ReferenceKeys(TSamples(audio.begin(), audio.begin() + audio.size() / 256 * 256)));
+    // The header is packed: copy its fields before comparing.
     const fingerprint::TSong& h = *song->SongFile();
-    EXPECT_EQ(h.UniqueID, 0);
-    EXPECT_EQ(h.ChunkStartRecTime, 0.0);
-    EXPECT_EQ(h.FirstChunk, 0);
-    EXPECT_EQ(h.Source, 0);
+    const std::int64_t uniqueId = h.UniqueID;
+    const double recTime = h.ChunkStartRecTime;
+    const int firstChunk = h.FirstChunk, source = h.Source;
+    EXPECT_EQ(uniqueId, 0);
+    EXPECT_EQ(recTime, 0.0);
+    EXPECT_EQ(firstChunk, 0);
+    EXPECT_EQ(source, 0);
 
     TRecordingHost again;
     EXPECT_EQ(ExtractFingerprint(wav, TAudioFileType::ftWav, folder, FConverter, again),
