@@ -36,6 +36,7 @@ TRunFigures FingerprintOnce(const std::string& file, const std::string& outDir) 
         CPU_ZERO(&set);
         CPU_SET(0, &set);
         sched_setaffinity(0, sizeof set, &set);
+        if (std::freopen("/dev/null", "w", stderr) == nullptr) _exit(126);
         execl(ORVANE_CLI, ORVANE_CLI, "fingerprint", "--out", outDir.c_str(), file.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
