@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <vector>
 
 #include "audio/uOpenAudio.h"
@@ -13,6 +15,7 @@
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
 #include "signal/QnFFT.h"
+#include "tracking/ReportFileError.h"
 
 namespace orvane::audio {
 namespace {
@@ -26,9 +29,11 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 /// The ID3 version 1 tag of an MP3 file: the last 128 bytes, when they begin with "TAG".
 bool ReadId3v1(const std::string& fileName, std::array<char, 128>& tag) {
     std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (f == nullptr) throw EFileError("Cannot open " + Quoted(fileName) + ": " + std::strerror(errno), errno);
+    if (f == nullptr)
+        throw EFileError("Cannot open " + Quoted(fileName) + ": " + std::strerror(errno), errno);
     bool found = false;
-    if (std::fseek(f, -128, SEEK_END) == 0 && std::fread(tag.data(), 1, tag.size(), f) == tag.size()) {
+    if (std::fseek(f, -128, SEEK_END) == 0 &&
+        std::fread(tag.data(), 1, tag.size(), f) == tag.size()) {
         found = std::memcmp(tag.data(), "TAG", 3) == 0;
     }
     std::fclose(f);
@@ -66,7 +71,8 @@ std::string FingerprintTitle(const std::string& fileName, TAudioFileType type) {
 }
 
 std::unique_ptr<TAudioReader> OpenAudioReader(const std::string& fileName, TAudioFileType type) {
-    if (type == TAudioFileType::ftMp3) return std::make_unique<TMP3Reader>(fileName, ExtractChunkBytes);
+    if (type == TAudioFileType::ftMp3)
+        return std::make_unique<TMP3Reader>(fileName, ExtractChunkBytes);
     return std::make_unique<TWavReader>(fileName, ExtractChunkBytes);
 }
 
@@ -83,7 +89,8 @@ bool ComputeLineKeys(TAudioReader& reader, signal::QnKeyConversion& converter,
     if (chunksRead != nullptr) *chunksRead = 0;
     for (;;) {
         std::int32_t got = reader.ReadChunk();
-        if (got < static_cast<std::int32_t>(ExtractChunkBytes)) break;  // a short last chunk is dropped
+        if (got < static_cast<std::int32_t>(ExtractChunkBytes))
+            break;  // a short last chunk is dropped
         std::memcpy(ring.data() + slot * ChunkSamples, reader.Data(), ExtractChunkBytes);
         const int prev = (slot + 2) % 3;
         slot = (slot + 1) % 3;
@@ -92,8 +99,8 @@ bool ComputeLineKeys(TAudioReader& reader, signal::QnKeyConversion& converter,
         if (chunkCount >= 3) {
             for (int k = 1; k <= KeysPerChunk; ++k) {
                 // k = 32 of the last slot gives startIndex = 12,288, which wraps to 0.
-                keys[static_cast<std::size_t>(k - 1)] =
-                    converter.wav2linekeyMod(ring.data(), k * Hop + prev * ChunkSamples, ExtractRingSamples);
+                keys[static_cast<std::size_t>(k - 1)] = converter.wav2linekeyMod(
+                    ring.data(), k * Hop + prev * ChunkSamples, ExtractRingSamples);
             }
             song.Add(keys.data(), KeysPerChunk);
         }
@@ -108,6 +115,14 @@ TExtractResult ExtractFingerprint(const std::string& fileName, TAudioFileType ty
                                   bool withProgress) {
     const bool isMp3 = type == TAudioFileType::ftMp3;
     const std::string shortName = FileNameOnly(fileName);
+    // Only read access is needed: a read-only file or one another program holds open is
+    // fingerprinted like any other.
+    const int probe = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (probe < 0) {
+        host.Report(tracking::FileErrorText(shortName, isMp3 ? "mp3 file" : "wav file", errno), 4);
+        return TExtractResult::erFailed;
+    }
+    ::close(probe);
     const std::string title = FingerprintTitle(fileName, type);
     if (host.TitleLoaded(title)) return TExtractResult::erTitleLoaded;
 
@@ -141,13 +156,14 @@ TExtractResult ExtractFingerprint(const std::string& fileName, TAudioFileType ty
     bool completed = false;
     try {
         if (progress) host.ShowStats("Decoding " + Quoted(shortName) + "...");
-        completed = ComputeLineKeys(*reader, converter, *song,
-                                    [&](float share) {
-                                        if (!progress) return true;
-                                        host.SetState(share);
-                                        return !host.Cancelled();
-                                    },
-                                    &chunks);
+        completed = ComputeLineKeys(
+            *reader, converter, *song,
+            [&](float share) {
+                if (!progress) return true;
+                host.SetState(share);
+                return !host.Cancelled();
+            },
+            &chunks);
     } catch (const std::exception&) {
         if (!isMp3) {
             host.Report("An error occurred while deconding the wav file. ", 4);

@@ -236,6 +236,23 @@ TEST_F(TFptExtractTest, ReportsAReaderThatCannotOpenTheFileAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(FDir.File("broken.qnf")));
 }
 
+TEST_F(TFptExtractTest, ReportsAFileThatCannotBeOpenedAndFingerprintsReadOnlyFiles) {
+    TRecordingHost missing;
+    EXPECT_EQ(ExtractFingerprint(FDir.File("gone.wav"), TAudioFileType::ftWav, FDir.Folder(),
+                                 FConverter, missing),
+              TExtractResult::erFailed);
+    ASSERT_EQ(missing.Messages.size(), 1u);
+    EXPECT_EQ(missing.Messages[0].Text, "Error accessing wav file \"gone.wav\": Path not found");
+    EXPECT_EQ(missing.Messages[0].Icon, 4);
+
+    const std::string wav = FDir.File("ro.wav");
+    test::WriteWav(wav, test::Music(5, 20000), 11025);
+    std::filesystem::permissions(wav, std::filesystem::perms::owner_read);
+    TRecordingHost host;
+    EXPECT_EQ(ExtractFingerprint(wav, TAudioFileType::ftWav, FDir.Folder(), FConverter, host),
+              TExtractResult::erWritten);
+}
+
 TEST_F(TFptExtractTest, AnMp3ForAnotherProgramShowsNoProgressAndCannotBeCancelled) {
     TRecordingHost host;
     host.CancelAfter = 0;
