@@ -1,0 +1,62 @@
+// Helpers of the ipc tests: one QCoreApplication for the whole test program, the paths of the
+// helper programs, and lines read from a child process.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace orvane::test {
+
+/// The application object Qt's sockets and processes need; made once, kept to the end.
+inline void EnsureQtApp() {
+    if (QCoreApplication::instance() != nullptr) return;
+    static int argc = 1;
+    static char name[] = "ipc_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+/// An identifier no other test run on this machine uses at the same time.
+inline std::uint32_t UniqueExchangeID(std::uint32_t k) {
+    return static_cast<std::uint32_t>(::getpid()) * 64u + k;
+}
+
+/// The next line the process writes to stdout, without its line end; empty when none came
+/// within `timeoutMs` (the process may also have ended).
+inline QString ReadLine(QProcess& process, int timeoutMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!process.canReadLine()) {
+        const int left = timeoutMs - static_cast<int>(timer.elapsed());
+        if (left <= 0) return QString();
+        if (!process.waitForReadyRead(left) && !process.canReadLine()) {
+            if (process.state() == QProcess::NotRunning) return QString();
+        }
+    }
+    return QString::fromUtf8(process.readLine()).trimmed();
+}
+
+/// Reads lines until one equals `wanted` (true) or none comes any more (false); the lines read
+/// before it are appended to `seen`.
+inline bool WaitForLine(QProcess& process, const QString& wanted, QStringList* seen = nullptr,
+                        int timeoutMs = 60000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        const QString line = ReadLine(process, timeoutMs - static_cast<int>(timer.elapsed()));
+        if (line.isNull()) return false;
+        if (line == wanted) return true;
+        if (seen != nullptr) seen->append(line);
+    }
+    return false;
+}
+
+}  // namespace orvane::test
