@@ -246,8 +246,9 @@ void TSearch::Decide(TChannelBasic& channel, tracking::TDateTime dataEndingTime)
             channel.LastUniqueID.store(header.UniqueID);
         }
         channel.ProgressBarIntegrityPosition.store(
-            RoundHalfEven((RecognitionLimit - (static_cast<double>(f.Error) + f.Penalty)) /
-                          RecognitionLimit * 100.0));
+            // Times 2.5 rather than / 40 x 100: exact, so a true half rounds to even.
+            RoundHalfEven((RecognitionLimit - (static_cast<double>(f.Error) + f.Penalty)) *
+                          (100.0 / RecognitionLimit)));
         return;
     }
     FPosting.PostActionText(tracking::TActionCode::acTrayHint, TrayHintIdle);
