@@ -8,14 +8,12 @@
 #include <functional>
 #include <string>
 
+#include "audio/AudioIO.h"
+
 namespace orvane::recognition {
 
-/// One sound input device.
-struct TLInfo {
-    std::string DevName;               ///< empty until one is chosen
-    std::uint32_t DevNo = 0xFFFFFFFF;  ///< 0xFFFFFFFF: the system's default input
-    std::uint16_t ManID = 0;           ///< manufacturer identifier
-};
+/// One sound input device (the record lives with the capture interface of the audio folder).
+using audio::TLInfo;
 
 /// What a channel asks of its device: 16-bit PCM at SampleRate, mono or stereo, delivered in
 /// buffers of BufferBytes bytes.
