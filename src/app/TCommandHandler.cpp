@@ -1,0 +1,205 @@
+#include "app/TCommandHandler.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "base/TextCodec.h"
+#include "tracking/ReportFileError.h"
+
+namespace orvane::app {
+
+namespace {
+
+using tracking::TActivityIcon;
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+/// The extension of a fingerprint command's name replaced by ".qnf" (added when it has none).
+std::string WithQnfExtension(const std::string& path) {
+    const std::string ext = UpperExtension(path);
+    return path.substr(0, path.size() - ext.size()) + ".qnf";
+}
+
+/// Reports a fingerprinting run through the answer channel or the activity history and lets
+/// the library, the recognition pause and the progress dialog do their parts.
+class TCommandExtractHost final : public audio::IExtractHost {
+public:
+    TCommandExtractHost(const TCommandParts& parts, const std::string& file,
+                        tracking::IAnswerChannel* answer)
+        : FParts(parts), FFile(file), FAnswer(answer) {}
+
+    void Report(const std::string& text, int icon) override {
+        FParts.Posting.AnswerOrPostActivity(FAnswer, text, static_cast<TActivityIcon>(icon));
+    }
+    bool TitleLoaded(const std::string& title) override {
+        return FParts.SongList->CheckForDuplicateName_WithError(title, FFile, FAnswer, true) >= 0;
+    }
+    void LoadFingerprintFile(const std::string& path) override {
+        FParts.Library->LoadFingerprintFile(path, FAnswer);
+    }
+    void PauseRecognition() override { FParts.Pause.PauseRecognition(); }
+    void ResumeRecognition() override { FParts.Pause.ResumeRecognition(); }
+    void ShowStats(const std::string& caption) override { FParts.Progress.ShowStats(caption); }
+    void SetState(float share) override { FParts.Progress.SetState(share); }
+    bool Cancelled() override { return FParts.Progress.Cancelled(); }
+    void HideStats() override {
+        if (FParts.Progress.Showing()) FParts.Progress.HideStats();
+    }
+    void ClearStatusText() override { FParts.Window.ClearStatusText(); }
+
+private:
+    const TCommandParts& FParts;
+    const std::string& FFile;
+    tracking::IAnswerChannel* FAnswer;
+};
+
+}  // namespace
+
+std::string UpperExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return UpperAscii(path.substr(dot));
+}
+
+bool IsSwitchParameter(const std::string& parameter) {
+    if (parameter.empty()) return false;
+    if (parameter[0] == '-') return true;
+    return parameter[0] == '/' && parameter.find('/', 1) == std::string::npos;
+}
+
+QStringList ResolveForwardedParameters(const QStringList& parameters) {
+    QStringList resolved;
+    resolved.reserve(parameters.size());
+    for (const QString& p : parameters) {
+        const QFileInfo info(p);
+        if (!IsSwitchParameter(p.toStdString()) && info.isRelative() && info.exists()) {
+            resolved.append(info.absoluteFilePath());
+        } else {
+            resolved.append(p);
+        }
+    }
+    return resolved;
+}
+
+std::string TCommandHandler::FpFolder() const {
+    std::string folder = FParts.Library->Settings().FpFolder;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+void TCommandHandler::LoadFile(const std::string& path, tracking::IAnswerChannel* answer) {
+    FParts.Library->LoadFingerprintFile(path, answer);
+}
+
+void TCommandHandler::HandleCommand(const std::string& s, tracking::IAnswerChannel* answer) {
+    if (FParts.Library == nullptr || FParts.SongList == nullptr) return;
+    struct TProcessAtEnd {
+        database::ILibraryWindow& Window;
+        ~TProcessAtEnd() { Window.ProcessMessages(); }
+    } processAtEnd{FParts.Window};
+
+    const std::string ext = UpperExtension(s);
+    if (ext == ".MP3") {
+        ExtractMp3Fingerprint(s, answer);
+    } else if (ext == ".WAV") {
+        ExtractWavFingerprint(s, answer);
+    } else if (ext == ".QNF") {
+        if (FileExists(s)) {
+            LoadFile(s, answer);
+            return;
+        }
+        const std::string inFolder = FpFolder() + audio::FileNameOnly(s);
+        if (FileExists(inFolder)) {
+            LoadFile(inFolder, answer);
+        } else if (answer != nullptr) {
+            answer->CreateAnswer(NoFingerprintFileText);
+        }
+    } else {
+        std::string name = WithQnfExtension(s);
+        if (name.find('/') == std::string::npos) name = FpFolder() + name;
+        if (FileExists(name)) {
+            LoadFile(name, answer);
+        } else {
+            FParts.Posting.AnswerOrPostActivity(answer, OnlyMp3AndWavText,
+                                                TActivityIcon::aiAttention);
+        }
+    }
+}
+
+void TCommandHandler::ReportFailure(const std::exception& e) {
+    FParts.Posting.PostActivity(e.what(), TActivityIcon::aiError);
+}
+
+void TCommandHandler::HandleCommandLine(const std::vector<std::string>& parameters) {
+    if (FParts.MainDB != nullptr && parameters.size() > static_cast<std::size_t>(database::BulkThreshold)) {
+        FParts.MainDB->SetSorted(false);
+    }
+    for (const std::string& p : parameters) {
+        if (IsSwitchParameter(p)) continue;
+        try {
+            HandleCommand(p, nullptr);
+        } catch (const std::exception& e) {
+            ReportFailure(e);
+        }
+    }
+}
+
+void TCommandHandler::HandleForwardedCommands(const QStringList& commands) {
+    if (FParts.SongList == nullptr || FParts.Library == nullptr) return;
+    const std::int32_t before = FParts.SongList->Count();
+    for (const QString& command : commands) {
+        const std::string s = command.toStdString();
+        try {
+            HandleCommand(s, nullptr);
+        } catch (const std::exception& e) {
+            ReportFailure(e);
+        }
+    }
+    if (FParts.SongList->Count() != before) FParts.Library->OptimizeIndex(true);
+}
+
+audio::TExtractResult TCommandHandler::ExtractAudioFingerprint(const std::string& file,
+                                                               audio::TAudioFileType type,
+                                                               tracking::IAnswerChannel* answer) {
+    if (!FParts.Guard.MemoryGuard(6, tracking::MemoryGuardMinimum, {}, TActivityIcon::aiError,
+                                  answer)) {
+        return audio::TExtractResult::erFailed;
+    }
+    const std::string folder = FpFolder();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        const std::string text = "Error: Could not find folder \"" + folder + "\".";
+        if (answer != nullptr) {
+            FParts.Posting.AnswerOrPostActivity(answer, text, TActivityIcon::aiInformation);
+        } else {
+            FParts.Window.ShowMessage(text);
+        }
+        return audio::TExtractResult::erFailed;
+    }
+    const char* kind = type == audio::TAudioFileType::ftMp3 ? "mp3 file" : "wav file";
+    const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        tracking::ReportFileError(FParts.Posting, audio::FileNameOnly(file), kind, errno, answer);
+        return audio::TExtractResult::erFailed;
+    }
+    ::close(fd);
+    if (!FileExists(file)) return audio::TExtractResult::erFailed;
+
+    TCommandExtractHost host(FParts, file, answer);
+    return audio::ExtractFingerprint(file, type, folder, FParts.Converter, host,
+                                     answer == nullptr);
+}
+
+}  // namespace orvane::app
