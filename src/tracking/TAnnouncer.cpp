@@ -139,8 +139,8 @@ std::string SpeechText(std::string_view title, std::string_view caption) {
     const std::string_view whole(lowered);
     const std::string_view songPart = whole.substr(dash + 1);
     const std::string artistPart = Respell(whole.substr(0, dash));
-    const std::string text = std::string(songPart) + " -.-- by " + artistPart + " -.-- on " +
-                             std::string(caption);
+    const std::string text =
+        std::string(songPart) + " -.-- by " + artistPart + " -.-- on " + std::string(caption);
     return std::string(TrimBlanks(text));
 }
 

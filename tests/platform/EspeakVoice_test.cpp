@@ -1,13 +1,12 @@
 #include "platform/EspeakVoice.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <future>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "support/PulseServer.h"
 #include "tracking/TAnnouncer.h"
 
 namespace orvane::platform {
@@ -27,8 +27,9 @@ using tracking::TAnnouncer;
 
 std::vector<std::int16_t> Synthesise(const std::string& text) {
     std::vector<std::int16_t> samples;
-    auto voice = TEspeakVoice::IntoMemory(
-        [&](std::span<const std::int16_t> chunk) { samples.insert(samples.end(), chunk.begin(), chunk.end()); });
+    auto voice = TEspeakVoice::IntoMemory([&](std::span<const std::int16_t> chunk) {
+        samples.insert(samples.end(), chunk.begin(), chunk.end());
+    });
     voice->Speak(text);
     return samples;
 }
@@ -110,9 +111,9 @@ TEST(TEspeakVoice, ReadsMarkupCharactersAsPlainText) {
 }
 
 TEST(TEspeakVoice, RefusesAVoiceThatDoesNotExist) {
-    EXPECT_THROW(TEspeakVoice::IntoMemory([](std::span<const std::int16_t>) {},
-                                          "no-such-voice-qqq"),
-                 EError);
+    EXPECT_THROW(
+        TEspeakVoice::IntoMemory([](std::span<const std::int16_t>) {}, "no-such-voice-qqq"),
+        EError);
     EXPECT_FALSE(Synthesise("after a refused voice").empty());
 }
 
@@ -181,8 +182,8 @@ TEST(TEspeakVoice, AnnouncerSpeaksQueuedClipsInOrderThroughOneVoiceAtATime) {
 }
 
 TEST(TEspeakVoice, AnnouncementAppendedWhileTheWorkerEndsIsStillSpoken) {
-    for (const auto phase : {TAnnouncer::TWorkerPhase::wpFoundQueueEmpty,
-                             TAnnouncer::TWorkerPhase::wpRecordCleared}) {
+    for (const auto phase :
+         {TAnnouncer::TWorkerPhase::wpFoundQueueEmpty, TAnnouncer::TWorkerPhase::wpRecordCleared}) {
         TUtterances log;
         TAnnouncer announcer([&log] { return std::make_unique<TRecordingVoice>(log); });
         std::atomic<bool> inWindow{false};
@@ -214,6 +215,42 @@ TEST(TEspeakVoice, AnnouncementAppendedWhileTheWorkerEndsIsStillSpoken) {
         ASSERT_EQ(log.SampleCounts.size(), 2u);
         EXPECT_GT(log.SampleCounts[1], 0u);
         EXPECT_EQ(log.MostLive, 1);
+    }
+}
+
+TEST(TEspeakVoice, PlaysThroughASoundServerAndAbortsPlayback) {
+    test::TPulseServer server;
+    if (!server.Running()) {
+        GTEST_SKIP() << "no private sound server: " << server.Error();
+    }
+    auto voice = TEspeakVoice::ForPlayback();
+    voice->Speak("hello");
+    EXPECT_TRUE(NearlyAsLong(voice->SamplesDelivered(), Synthesise("hello").size()));
+
+    const std::string text =
+        "a long sentence that would take many seconds to say if it were not cut short by the "
+        "abort that comes from another thread as soon as the first sound has been played";
+    const std::uint64_t before = voice->SamplesDelivered();
+    std::thread aborter([&] {
+        while (voice->SamplesDelivered() == before) {
+            std::this_thread::sleep_for(1ms);
+        }
+        voice->Abort();
+    });
+    voice->Speak(text);
+    aborter.join();
+    EXPECT_LT(voice->SamplesDelivered() - before, Synthesise(text).size() / 2);
+}
+
+TEST(TEspeakVoice, ReportsASoundServerThatCannotBeReached) {
+    const char* old = std::getenv("PULSE_SERVER");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("PULSE_SERVER", "unix:/nonexistent/orvane-no-server", 1);
+    EXPECT_THROW(TEspeakVoice::ForPlayback(), EError);
+    if (old != nullptr) {
+        ::setenv("PULSE_SERVER", saved.c_str(), 1);
+    } else {
+        ::unsetenv("PULSE_SERVER");
     }
 }
 

@@ -1,12 +1,11 @@
 #include "tracking/TAnnouncer.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -44,7 +43,7 @@ struct TVoiceLog {
     int MostLive = 0;
     int Made = 0;
     bool GateOpen = true;
-    int Entered = 0;  // Speak calls that have begun
+    int Entered = 0;      // Speak calls that have begun
     int FailFactory = 0;  // the next this many voices cannot be made
     int FailSpeak = 0;    // the next this many Speak calls fail
     int Aborts = 0;
@@ -164,8 +163,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Outer blanks trimmed, the caption's included; the caption is never changed otherwise.
         TTextCase{"  A - B  ", "My_Channel ", "b   -.-- by   a  -.-- on My_Channel"},
         // Letters beyond ASCII are lower-cased too.
-        TTextCase{"\xC3\x89" "DITH_Piaf - Non", "X",
-                  "non -.-- by \xC3\xA9" "dith piaf  -.-- on X"}));
+        TTextCase{"\xC3\x89"
+                  "DITH_Piaf - Non",
+                  "X",
+                  "non -.-- by \xC3\xA9"
+                  "dith piaf  -.-- on X"}));
 
 TEST(TAnnouncer, RespellsEveryOccurrenceIgnoringCaseInTableOrder) {
     EXPECT_EQ(Respell("a_b.c"), "abc");
@@ -181,8 +183,10 @@ TEST(TAnnouncer, RespellsEveryOccurrenceIgnoringCaseInTableOrder) {
 TEST(TAnnouncer, LowerCasesLettersOfCommonScriptsAndLeavesOtherBytesAlone) {
     EXPECT_EQ(LowerText("ABC xyz 09_-"), "abc xyz 09_-");
     EXPECT_EQ(LowerText("\xC3\x84\xC3\x96\xC3\x9C\xC3\x97"), "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x97");
-    EXPECT_EQ(LowerText("\xC5\x81\xC5\xB8\xC4\xB0"), "\xC5\x82\xC3\xBF\xC4\xB0");  // L-stroke, Y-diaeresis, dotted I
-    EXPECT_EQ(LowerText("\xD0\x90\xD0\x81\xCE\xA9"), "\xD0\xB0\xD1\x91\xCF\x89");  // Cyrillic A, IO, Greek Omega
+    EXPECT_EQ(LowerText("\xC5\x81\xC5\xB8\xC4\xB0"),
+              "\xC5\x82\xC3\xBF\xC4\xB0");  // L-stroke, Y-diaeresis, dotted I
+    EXPECT_EQ(LowerText("\xD0\x90\xD0\x81\xCE\xA9"),
+              "\xD0\xB0\xD1\x91\xCF\x89");  // Cyrillic A, IO, Greek Omega
     EXPECT_EQ(LowerText("\xE2\x82\xAC\xF0\x9F\x8E\xB5"), "\xE2\x82\xAC\xF0\x9F\x8E\xB5");
     EXPECT_EQ(LowerText("\xC3\xFF\x80Z"), "\xC3\xFF\x80z");
 }

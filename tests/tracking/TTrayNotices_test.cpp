@@ -1,7 +1,6 @@
 #include "tracking/TTrayNotices.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -45,7 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
                     TCutCase{std::string(65, 'x'), 64, std::string(64, 'x')},
                     // Two-byte and three-byte characters count one each.
                     TCutCase{"\xC3\xA9\xC3\xA9\xC3\xA9", 2, "\xC3\xA9\xC3\xA9"},
-                    TCutCase{"a\xE2\x82\xAC" "b", 2, "a\xE2\x82\xAC"},
+                    TCutCase{"a\xE2\x82\xAC"
+                             "b",
+                             2, "a\xE2\x82\xAC"},
                     // A character beyond the basic plane takes two places and is never split.
                     TCutCase{"a\xF0\x9F\x8E\xB5", 2, "a"},
                     TCutCase{"a\xF0\x9F\x8E\xB5", 3, "a\xF0\x9F\x8E\xB5"},
