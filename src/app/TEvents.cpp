@@ -135,7 +135,8 @@ std::vector<std::string> SplitParameters(std::string_view parameters) {
             inWord = true;
             ++i;
             while (i < n && parameters[i] != '\'') {
-                if (parameters[i] == '\\' && i + 1 < n && parameters[i + 1] == '\'') {
+                if (parameters[i] == '\\' && i + 1 < n &&
+                    (parameters[i + 1] == '\'' || parameters[i + 1] == '"')) {
                     ++i;
                 }
                 word.push_back(parameters[i]);
@@ -148,7 +149,8 @@ std::vector<std::string> SplitParameters(std::string_view parameters) {
             while (i < n && parameters[i] != '"') {
                 if (parameters[i] == '\\' && i + 1 < n) {
                     const char next = parameters[i + 1];
-                    if (next == '"' || next == '\\' || next == '$' || next == '`') {
+                    if (next == '"' || next == '\'' || next == '\\' || next == '$' ||
+                        next == '`') {
                         ++i;
                     }
                 }

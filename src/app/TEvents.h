@@ -45,11 +45,12 @@ struct TExecCommand {
 };
 TExecCommand SplitExecCommand(std::string_view commandLine);
 
-/// Splits parameters into arguments as a POSIX shell splits words: blanks separate; '...' keeps
-/// everything literally except that \' stands for an apostrophe (so a value quoted by Replace
-/// stays inside its quotes); "..." keeps everything except \" \\ \$ \` which stand for the
-/// character; outside quotes a backslash takes the next character literally. An unterminated
-/// quote runs to the end. No expansion of variables, patterns or redirections happens.
+/// Splits parameters into arguments much as a POSIX shell splits words: blanks separate; '...'
+/// and "..." group; outside quotes a backslash takes the next character literally. Inside
+/// either kind of quotes \' and \" stand for the quote character, so a value that Replace
+/// quoted comes out exactly as it was; inside "..." also \\ \$ \` stand for the character.
+/// Other backslashes stay. An unterminated quote runs to the end. No variables, patterns or
+/// redirections: the words go to the program as they are.
 std::vector<std::string> SplitParameters(std::string_view parameters);
 
 class TEventRunner final : public tracking::IEventRunner {

@@ -262,7 +262,8 @@ TEST(TExecCommand, ParametersSplitIntoWordsLikeAShell) {
         {" -c 'echo \"a b\" >> f'", {"-c", "echo \"a b\" >> f"}},
         {" 'Don\\'t'", {"Don't"}},
         {" \"say \\\"hi\\\" \\\\ \\$x\"", {"say \"hi\" \\ $x"}},
-        {" \"keep \\' and \\n\"", {"keep \\' and \\n"}},
+        {" \"keep \\' and \\n\"", {"keep ' and \\n"}},
+        {" 'a \\\"b\\\" \\\\ \\$'", {"a \"b\" \\\\ \\$"}},
         {" a\\ b c", {"a b", "c"}},
         {" ''", {""}},
         {" 'open", {"open"}},
@@ -288,9 +289,13 @@ TEST_F(TEventRunnerTest, TriggeredCommandsRunWithTheirExpandedQuotedPlaceholders
     const std::string out = Dir.File("heard.txt");
     TEventServe table(&Runner);
     table.SetEnabled(true);
-    table.addevent("log", TEventData{0, "sh -c 'echo \"%title|%channel\" >> " + out + "'", true, 0});
-    table.TriggerEvent(0, {"%title", "Don't \"Stop\"", "%channel", "Channel01"});
-    EXPECT_EQ(WaitForLines(out, 1), "Don't \"Stop\"|Channel01\n");
+    // The values reach the script as arguments, so nothing in a title is run by the shell.
+    table.addevent("log", TEventData{0,
+                                     "sh -c 'echo \"$1|$2\" >> " + out +
+                                         "' sh \"%title\" '%channel'",
+                                     true, 0});
+    table.TriggerEvent(0, {"%title", "Don't \"Stop\" $(echo bad) `x`", "%channel", "Chan'nel"});
+    EXPECT_EQ(WaitForLines(out, 1), "Don't \"Stop\" $(echo bad) `x`|Chan'nel\n");
     EXPECT_TRUE(ActivityTexts(Queue).empty());
 }
 
