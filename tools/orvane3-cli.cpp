@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -24,6 +26,7 @@
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
 #include "platform/PlatformAudio.h"
+#include "recognition/TFileRecognizer.h"
 #include "signal/QnFFT.h"
 #include "tracking/TActivityHistory.h"
 #include "tracking/TQueuePoster.h"
@@ -46,6 +49,7 @@ const char* const MainUsage =
     "  keys FILE                         print the line keys of a WAV/MP3 file\n"
     "  inspect FILE.qnf [--keys]         show a fingerprint file's header (and keys)\n"
     "  inspect --library DIR [--csv FILE] load a fingerprint folder, show the index\n"
+    "  match [--library DIR] FILE...      recognise fingerprinted clips in recordings\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
 
@@ -78,6 +82,26 @@ const char* const InspectUsage =
     "and skipped.\n"
     "Exit status: 0 at least one fingerprint loaded, 1 nothing loaded (missing or empty\n"
     "folder, no readable fingerprint) or the listing could not be written, 2 bad usage.\n";
+
+const char* const MatchUsage =
+    "usage: orvane3-cli match [--library DIR] [--deep|--no-deep] [--high-integrity]\n"
+    "                         [--keep longest|shortest] [--format text|csv] FILE...\n"
+    "\n"
+    "Loads the fingerprints of DIR (default: ~/Documents/My Fingerprints/ when it exists)\n"
+    "and plays each WAV or MP3 file through a file channel as fast as the engine goes,\n"
+    "printing one line per clip heard: where in the file it was first heard (m:ss.s)\n"
+    "and the log line \"channel: title [begin - end] (duration)\". The results depend\n"
+    "only on the audio, not on the machine's speed.\n"
+    "\n"
+    "  --deep, --no-deep    look up all 96 newest keys per search (default) or every third\n"
+    "  --high-integrity     age penalty 12 instead of 4: a clip is dropped sooner\n"
+    "  --keep WHICH         of duplicate fingerprints keep the longest (default) or shortest\n"
+    "  --format csv         file;start_in_file;end_in_file;title;clip_begin;clip_end\n"
+    "                       (seconds with one decimal), after a header row\n"
+    "\n"
+    "Fingerprints disabled as duplicates and errors are reported on stderr.\n"
+    "Exit status: 0 it ran, 1 a file could not be read or no library could be loaded,\n"
+    "2 bad usage.\n";
 
 bool IsHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
 
@@ -352,6 +376,159 @@ int CmdInspect(int argc, char** argv) {
     return ExitOk;
 }
 
+/// The default fingerprint folder: "My Fingerprints" in the documents folder.
+std::string DefaultFingerprintFolder() {
+    std::string documents;
+    if (const char* xdg = std::getenv("XDG_DOCUMENTS_DIR"); xdg != nullptr && *xdg != '\0') {
+        documents = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        documents = std::string(home) + "/Documents";
+    } else {
+        return {};
+    }
+    return documents + "/My Fingerprints/";
+}
+
+/// Seconds as m:ss.s (tenths rounded; never negative).
+std::string FilePosText(double seconds) {
+    const long long tenths = std::max(0LL, std::llround(seconds * 10.0));
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, (tenths % 600) / 10, tenths % 10);
+    return text;
+}
+
+/// Seconds with one decimal, never negative.
+std::string TenthsText(double seconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f", std::max(0.0, std::round(seconds * 10.0) / 10.0));
+    return text;
+}
+
+/// A CSV field, quoted when it holds the separator, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(";\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+int CmdMatch(int argc, char** argv) {
+    std::string libraryDir;
+    recognition::TRecognitionOptions options;
+    options.Form3Checkbox2checked = true;
+    options.Form3KeepLongest = true;
+    bool csv = false;
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (IsHelp(argv[i])) {
+            std::fputs(MatchUsage, stdout);
+            return ExitOk;
+        }
+        if (arg == "--library") {
+            if (i + 1 >= argc) return Usage(MatchUsage, "--library needs a folder");
+            libraryDir = argv[++i];
+        } else if (arg == "--deep") {
+            options.Form3Checkbox2checked = true;
+        } else if (arg == "--no-deep") {
+            options.Form3Checkbox2checked = false;
+        } else if (arg == "--high-integrity") {
+            options.Form3highIntegChecked = true;
+        } else if (arg == "--keep") {
+            if (i + 1 >= argc) return Usage(MatchUsage, "--keep needs longest or shortest");
+            const std::string which = argv[++i];
+            if (which != "longest" && which != "shortest") {
+                return Usage(MatchUsage, "--keep takes longest or shortest");
+            }
+            options.Form3KeepLongest = which == "longest";
+        } else if (arg == "--format") {
+            if (i + 1 >= argc) return Usage(MatchUsage, "--format needs text or csv");
+            const std::string format = argv[++i];
+            if (format != "text" && format != "csv") return Usage(MatchUsage, "--format takes text or csv");
+            csv = format == "csv";
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage(MatchUsage, ("unknown option " + arg).c_str());
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) return Usage(MatchUsage, "no audio file given");
+    if (libraryDir.empty()) {
+        const std::string folder = DefaultFingerprintFolder();
+        std::error_code ec;
+        if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
+            std::fprintf(stderr,
+                         "No fingerprint library given, and there is no \"%s\".\n"
+                         "Make one with: orvane3-cli fingerprint --out DIR AUDIOFILE...\n"
+                         "then recognise with: orvane3-cli match --library DIR FILE...\n",
+                         folder.empty() ? "~/Documents/My Fingerprints/" : folder.c_str());
+            return ExitFailed;
+        }
+        libraryDir = folder;
+    }
+
+    tracking::TQueuePoster poster;
+    tracking::TSystemClock clock;
+    tracking::TSystemMemoryStatus memory;
+    tracking::TPosting posting(poster, clock);
+    tracking::TMemoryGuard guard(memory, clock, posting);
+    tracking::TCountingRecognitionPause pause;
+    database::TMemorySongListView view;
+    database::TSongList songs(pause, posting, view);
+    database::TMediumDB index;
+    database::TPlainProgressDialog progress;
+    database::TScriptedLibraryWindow window;
+    database::TFptLibrary library(
+        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
+        database::TLibrarySettings{libraryDir});
+    library.MenuItemLoadFingerprintsClick(nullptr);
+    for (auto& message : poster.TakeAll()) {
+        const auto* entry = std::get_if<tracking::TActivityData>(&message);
+        if (entry == nullptr || entry->Icon == tracking::TActivityIcon::aiInformation) continue;
+        std::fprintf(stderr, "%s%s\n", entry->Icon == tracking::TActivityIcon::aiError ? "error: " : "warning: ",
+                     entry->Str.c_str());
+    }
+    for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());
+    if (songs.Count() == 0) {
+        std::fprintf(stderr, "No fingerprint could be loaded from \"%s\".\n", libraryDir.c_str());
+        return ExitFailed;
+    }
+    if (!index.Sorted()) library.OptimizeIndex(false);
+
+    recognition::TFileRecognizer recognizer(songs, index, options);
+    int status = ExitOk;
+    if (csv) std::puts("file;start_in_file;end_in_file;title;clip_begin;clip_end");
+    for (const std::string& file : files) {
+        const recognition::TFileRecognition result = recognizer.Recognize(file);
+        for (const auto& note : result.Notes) {
+            std::fprintf(stderr, "%s%s: %s\n",
+                         note.Icon == tracking::TActivityIcon::aiError ? "error: " : "warning: ",
+                         file.c_str(), note.Str.c_str());
+        }
+        if (!result.Read) {
+            std::fprintf(stderr, "error: %s: %s\n", file.c_str(),
+                         result.Error.empty() ? "could not be read" : result.Error.c_str());
+            status = ExitFailed;
+        }
+        if (!csv && files.size() > 1) std::printf("%s:\n", file.c_str());
+        for (const auto& clip : result.Clips) {
+            if (csv) {
+                std::printf("%s;%s;%s;%s;%s;%s\n", CsvField(file).c_str(),
+                            TenthsText(clip.StartInFile).c_str(), TenthsText(clip.EndInFile).c_str(),
+                            CsvField(clip.Logged.Title).c_str(), TenthsText(clip.ClipBegin).c_str(),
+                            TenthsText(clip.ClipEnd).c_str());
+            } else {
+                std::printf("%s  %s\n", FilePosText(clip.StartInFile).c_str(), clip.Logged.Line.c_str());
+            }
+        }
+        std::fflush(stdout);
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -365,6 +542,7 @@ int main(int argc, char** argv) {
         {"fingerprint", CmdFingerprint},
         {"keys", CmdKeys},
         {"inspect", CmdInspect},
+        {"match", CmdMatch},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return Usage(MainUsage, (std::string("unknown command ") + argv[1]).c_str());
