@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "CliLive.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
@@ -49,6 +50,9 @@ const char* const MainUsage =
     "  keys FILE                         print the line keys of a WAV/MP3 file\n"
     "  inspect FILE.qnf [--keys]         show a fingerprint file's header (and keys)\n"
     "  inspect --library DIR [--csv FILE] load a fingerprint folder, show the index\n"
+    "  devices                           list the capture devices\n"
+    "  listen [--device NAME] [--library DIR] [--side both|left|right] [--compat]\n"
+    "                                    recognise clips live until interrupted\n"
     "  match [--library DIR] FILE...      recognise fingerprinted clips in recordings\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
@@ -542,6 +546,8 @@ int main(int argc, char** argv) {
         {"fingerprint", CmdFingerprint},
         {"keys", CmdKeys},
         {"inspect", CmdInspect},
+        {"devices", orvane::cli::CmdDevices},
+        {"listen", orvane::cli::CmdListen},
         {"match", CmdMatch},
     };
     auto it = commands.find(argv[1]);
