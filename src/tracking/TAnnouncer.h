@@ -109,9 +109,9 @@ public:
     /// Number of speech workers started so far. Thread safe.
     std::size_t WorkersStarted() const;
 
-    /// Called on the speech worker thread with the message of a speech engine failure that
-    /// ended the worker; the texts stay queued and the next announcement tries again. Set
-    /// before the first announcement.
+    /// Called with the message of a speech engine failure that ended the worker, on the speech
+    /// worker thread (on the main thread when no worker thread could be started); the texts
+    /// stay queued and the next announcement tries again. Set before the first announcement.
     std::function<void(const std::string& message)> OnSpeechError;
     /// Test hook: called on the speech worker thread at the two points where a worker ends,
     /// so a test can append an announcement right there. Set before the first announcement.
