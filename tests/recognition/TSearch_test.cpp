@@ -353,7 +353,8 @@ TEST_F(TSearchDecisionTest, ARecognisedClipFillsTheClipRecordAndTheIntegrity) {
     EXPECT_FLOAT_EQ(cap.length, static_cast<float>(5000 * 128 / 11025.0));
     // shift = -6 - 96 x 1 keys before the end of the data.
     EXPECT_DOUBLE_EQ(cap.TimeStamp, end + (-102) * 128.0 / 11025.0 / 86400.0);
-    EXPECT_EQ(cap.UniqueID, Kit.Song(Slot).SongFile()->UniqueID);
+    const std::int64_t uniqueID = Kit.Song(Slot).SongFile()->UniqueID;  // a copy: the header is packed
+    EXPECT_EQ(cap.UniqueID, uniqueID);
     EXPECT_FALSE(cap.DontRead);
     // (40 - (2 + 4)) / 40 x 100 = 85
     EXPECT_EQ(Kit.Channel.ProgressBarIntegrityPosition.load(), 85);
