@@ -1,7 +1,5 @@
 #include "app/TCommandHandler.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <exception>
@@ -12,7 +10,6 @@
 #include <QFileInfo>
 
 #include "base/TextCodec.h"
-#include "tracking/ReportFileError.h"
 
 namespace orvane::app {
 
@@ -188,15 +185,7 @@ audio::TExtractResult TCommandHandler::ExtractAudioFingerprint(const std::string
         }
         return audio::TExtractResult::erFailed;
     }
-    const char* kind = type == audio::TAudioFileType::ftMp3 ? "mp3 file" : "wav file";
-    const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        tracking::ReportFileError(FParts.Posting, audio::FileNameOnly(file), kind, errno, answer);
-        return audio::TExtractResult::erFailed;
-    }
-    ::close(fd);
-    if (!FileExists(file)) return audio::TExtractResult::erFailed;
-
+    // The access test (read access is enough) and its report are the extraction's first step.
     TCommandExtractHost host(FParts, file, answer);
     return audio::ExtractFingerprint(file, type, folder, FParts.Converter, host,
                                      answer == nullptr);
