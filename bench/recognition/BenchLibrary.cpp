@@ -52,7 +52,8 @@ std::unique_ptr<TBenchLibrary> SyntheticLibrary(std::int32_t count, std::int32_t
     return library;
 }
 
-std::vector<std::uint32_t> FingerprintOf(const std::vector<std::int16_t>& samples, const std::string& wavPath) {
+std::vector<std::uint32_t> FingerprintOf(const std::vector<std::int16_t>& samples,
+                                         const std::string& wavPath) {
     orvane::test::WriteWav(wavPath, samples, 11025);
     auto reader = audio::OpenAudioReader(wavPath, audio::TAudioFileType::ftWav);
     signal::QnKeyConversion converter;

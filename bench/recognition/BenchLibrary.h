@@ -42,6 +42,7 @@ std::unique_ptr<TBenchLibrary> SyntheticLibrary(std::int32_t count, std::int32_t
 
 /// The line keys of 11025 Hz mono samples as fingerprinting a file of them gives (written to
 /// `wavPath` and read back, so the same path as the tools).
-std::vector<std::uint32_t> FingerprintOf(const std::vector<std::int16_t>& samples, const std::string& wavPath);
+std::vector<std::uint32_t> FingerprintOf(const std::vector<std::int16_t>& samples,
+                                         const std::string& wavPath);
 
 }  // namespace orvane::bench

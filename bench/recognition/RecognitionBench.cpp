@@ -4,9 +4,8 @@
 // multiples of real time, and the channels one core can serve live.
 // Default runs use 100 and 1,000 fingerprints; ORVANE_BENCH_BIG=1 adds 10,000 (180 M keys,
 // about 2.2 GB with the fingerprints).
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,7 +70,9 @@ bench::TBenchLibrary& Synthetic(std::int32_t count) {
 /// The engine around one channel: verifier, converter, search.
 struct TEngine {
     explicit TEngine(bench::TBenchLibrary& library, bool deep)
-        : Library(library), Verifier(library.Songs), Search(Converter, Verifier, library.Index, library.Posting, Settings) {
+        : Library(library),
+          Verifier(library.Songs),
+          Search(Converter, Verifier, library.Index, library.Posting, Settings) {
         Settings.Form3Checkbox2checked = deep;
     }
     bench::TBenchLibrary& Library;
@@ -103,7 +104,8 @@ TRing MakeRing(std::int32_t n, std::int32_t position, bool known, std::uint32_t 
         const std::uint32_t flips = (next() >> 16) % 2 == 0 ? 0 : 1 + (next() >> 16) % 3;
         for (int w = 0; w < recognition::WeakBits; ++w) {
             std::uint32_t bit;
-            do bit = (next() >> 16) % 32; while (used & (1u << bit));
+            do bit = (next() >> 16) % 32;
+            while (used & (1u << bit));
             used |= 1u << bit;
             weak |= bit << (5 * w);
             if (static_cast<std::uint32_t>(w) < flips) key ^= 1u << bit;
@@ -115,13 +117,15 @@ TRing MakeRing(std::int32_t n, std::int32_t position, bool known, std::uint32_t 
 }
 
 /// One search (lookups, choice, decision) on prepared key rings, timed one by one.
-void BM_Search(benchmark::State& state, std::string name, std::int32_t count, bool deep, bool known) {
+void BM_Search(benchmark::State& state, std::string name, std::int32_t count, bool deep,
+               bool known) {
     bench::TBenchLibrary& library = Synthetic(count);
     TEngine engine(library, deep);
     std::vector<TRing> rings;
     for (std::uint32_t i = 0; i < 32; ++i) {
-        rings.push_back(MakeRing(static_cast<std::int32_t>(i * 7919u % static_cast<std::uint32_t>(count)),
-                                 2000 + static_cast<std::int32_t>(i) * 397, known, i));
+        rings.push_back(
+            MakeRing(static_cast<std::int32_t>(i * 7919u % static_cast<std::uint32_t>(count)),
+                     2000 + static_cast<std::int32_t>(i) * 397, known, i));
     }
     std::vector<double> us;
     std::size_t r = 0;
@@ -189,8 +193,9 @@ bench::TBenchLibrary& RealLibrary() {
         const auto dir = std::filesystem::temp_directory_path() / "orvane-recognition-bench";
         std::filesystem::create_directories(dir);
         for (std::uint32_t n = 0; n < 30; ++n) {
-            library->Add("Generated " + std::to_string(n),
-                         bench::FingerprintOf(MusicStream(1000 + n, 60.0), (dir / "clip.wav").string()));
+            library->Add(
+                "Generated " + std::to_string(n),
+                bench::FingerprintOf(MusicStream(1000 + n, 60.0), (dir / "clip.wav").string()));
         }
         library->Finish();
     }
@@ -213,7 +218,8 @@ void BM_RealSearch(benchmark::State& state, std::string name, bool deep, bool kn
         double seconds = 0;
         for (int b = 0; b < 3; ++b) {
             for (std::int32_t i = 0; i < recognition::BlockSamples; ++i) {
-                engine.Channel.StreamData[static_cast<std::size_t>(((block + 1) % recognition::StreamBlocks) * recognition::BlockSamples + i)] =
+                engine.Channel.StreamData[static_cast<std::size_t>(
+                    ((block + 1) % recognition::StreamBlocks) * recognition::BlockSamples + i)] =
                     audio[sample++ % audio.size()];
             }
             engine.Channel.ReadPos.store(block);
@@ -261,7 +267,8 @@ void Register() {
     for (std::int32_t count : sizes) {
         for (bool deep : {false, true}) {
             for (bool known : {true, false}) {
-                const std::string name = "Search/" + std::to_string(count) + (deep ? "/deep" : "/normal") +
+                const std::string name = "Search/" + std::to_string(count) +
+                                         (deep ? "/deep" : "/normal") +
                                          (known ? "/known" : "/unknown");
                 benchmark::RegisterBenchmark(name.c_str(), BM_Search, name, count, deep, known)
                     ->UseManualTime()
@@ -270,10 +277,14 @@ void Register() {
             }
         }
     }
-    benchmark::RegisterBenchmark("BlockKeys", BM_BlockKeys)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BlockKeys", BM_BlockKeys)
+        ->UseManualTime()
+        ->Iterations(500)
+        ->Unit(benchmark::kMicrosecond);
     for (bool deep : {false, true}) {
         for (bool known : {true, false}) {
-            const std::string name = std::string("RealSearch/30x60s") + (deep ? "/deep" : "/normal") + (known ? "/known" : "/unknown");
+            const std::string name = std::string("RealSearch/30x60s") +
+                                     (deep ? "/deep" : "/normal") + (known ? "/known" : "/unknown");
             benchmark::RegisterBenchmark(name.c_str(), BM_RealSearch, name, deep, known)
                 ->UseManualTime()
                 ->Iterations(150)
@@ -281,7 +292,8 @@ void Register() {
         }
     }
     for (std::int32_t count : std::vector<std::int32_t>{0, sizes.back()}) {
-        const std::string name = "Match/" + (count == 0 ? std::string("real30") : std::to_string(count)) + "/deep";
+        const std::string name =
+            "Match/" + (count == 0 ? std::string("real30") : std::to_string(count)) + "/deep";
         benchmark::RegisterBenchmark(name.c_str(), BM_MatchThroughput, count, true)
             ->UseManualTime()
             ->Iterations(1)
@@ -293,23 +305,27 @@ void PrintSummary() {
     const auto& results = Results();
     const auto keys = results.find("keys");
     if (keys == results.end()) return;
-    std::printf("\nSearch cost and live capacity (one core; a channel needs one search and three\n"
-                "blocks of keys per %.3f s of audio):\n", SecondsPerSearch);
-    std::printf("%-40s %10s %10s %14s %12s\n", "case", "p50 us", "p99 us", "search+96keys", "channels");
+    std::printf(
+        "\nSearch cost and live capacity (one core; a channel needs one search and three\n"
+        "blocks of keys per %.3f s of audio):\n",
+        SecondsPerSearch);
+    std::printf("%-40s %10s %10s %14s %12s\n", "case", "p50 us", "p99 us", "search+96keys",
+                "channels");
     for (const auto& [name, f] : results) {
         if (name == "keys" || name.rfind("RealSearch", 0) == 0) continue;
         const double perSearch = f.Median + 3.0 * keys->second.Median;
-        std::printf("%-40s %10.1f %10.1f %11.2f ms %12.0f\n", name.c_str(), f.Median, f.P99, perSearch / 1000.0,
-                    SecondsPerSearch * 1e6 / perSearch);
+        std::printf("%-40s %10.1f %10.1f %11.2f ms %12.0f\n", name.c_str(), f.Median, f.P99,
+                    perSearch / 1000.0, SecondsPerSearch * 1e6 / perSearch);
     }
     for (const auto& [name, f] : results) {
         if (name.rfind("RealSearch", 0) != 0) continue;
         // These blocks include their own keys; add the two key-only blocks of the search.
         const double perSearch = f.Median + 2.0 * keys->second.Median;
-        std::printf("%-40s %10.1f %10.1f %11.2f ms %12.0f\n", name.c_str(), f.Median, f.P99, perSearch / 1000.0,
-                    SecondsPerSearch * 1e6 / perSearch);
+        std::printf("%-40s %10.1f %10.1f %11.2f ms %12.0f\n", name.c_str(), f.Median, f.P99,
+                    perSearch / 1000.0, SecondsPerSearch * 1e6 / perSearch);
     }
-    std::printf("one block of 32 keys: p50 %.1f us, p99 %.1f us\n", keys->second.Median, keys->second.P99);
+    std::printf("one block of 32 keys: p50 %.1f us, p99 %.1f us\n", keys->second.Median,
+                keys->second.P99);
 }
 
 }  // namespace

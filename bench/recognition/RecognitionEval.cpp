@@ -45,7 +45,8 @@ TClip MakeClip(std::uint32_t seed) {
     if (seed % 2 == 1) {
         const TSamples voice = orvane::test::Music(seed + 7919u, count);
         for (std::size_t i = 0; i < count; ++i) {
-            audio[i] = static_cast<std::int16_t>(std::clamp(audio[i] * 3 / 4 + voice[i] / 2, -32768, 32767));
+            audio[i] = static_cast<std::int16_t>(
+                std::clamp(audio[i] * 3 / 4 + voice[i] / 2, -32768, 32767));
         }
     }
     return {"Clip " + std::to_string(seed), std::move(audio)};
@@ -68,7 +69,9 @@ bool Have(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
@@ -77,7 +80,9 @@ std::string Quote(const std::string& path) { return "'" + path + "'"; }
 struct TCondition {
     std::string Name;
     double Speed;
-    std::function<std::string(const TSamples& excerpt, const std::string& cleanWav, const fs::path& dir, std::uint32_t seed)> Make;
+    std::function<std::string(const TSamples& excerpt, const std::string& cleanWav,
+                              const fs::path& dir, std::uint32_t seed)>
+        Make;
 };
 
 struct TTally {
@@ -106,15 +111,20 @@ int main() {
     double librarySeconds = 0;
     for (std::int32_t n = 0; n < LibraryClips; ++n) {
         clips.push_back(MakeClip(static_cast<std::uint32_t>(100 + n)));
-        library.Add(clips.back().Title, bench::FingerprintOf(clips.back().Audio, (dir / "clip.wav").string()));
+        library.Add(clips.back().Title,
+                    bench::FingerprintOf(clips.back().Audio, (dir / "clip.wav").string()));
         librarySeconds += static_cast<double>(clips.back().Audio.size()) / Rate;
     }
     library.Finish();
-    std::printf("Library: %d clips, %.1f minutes of generated audio, %lld index entries\n", LibraryClips,
-                librarySeconds / 60.0, static_cast<long long>(library.Index.TotalCount()));
+    std::printf("Library: %d clips, %.1f minutes of generated audio, %lld index entries\n",
+                LibraryClips, librarySeconds / 60.0,
+                static_cast<long long>(library.Index.TotalCount()));
 
     const std::vector<TCondition> conditions = {
-        {"clean", 1.0, [](const TSamples&, const std::string& wav, const fs::path&, std::uint32_t) { return wav; }},
+        {"clean", 1.0,
+         [](const TSamples&, const std::string& wav, const fs::path&, std::uint32_t) {
+             return wav;
+         }},
         {"white noise 15 dB", 1.0,
          [](const TSamples& x, const std::string&, const fs::path& d, std::uint32_t seed) {
              const std::string out = (d / "noise15.wav").string();
@@ -130,22 +140,30 @@ int main() {
         {"MP3 32 kbit/s", 1.0,
          [lame](const TSamples&, const std::string& wav, const fs::path& d, std::uint32_t) {
              const std::string out = (d / "q.mp3").string();
-             return lame && Run("lame --quiet -b 32 " + Quote(wav) + " " + Quote(out)) ? out : std::string();
+             return lame && Run("lame --quiet -b 32 " + Quote(wav) + " " + Quote(out))
+                        ? out
+                        : std::string();
          }},
         {"band 300-3400 Hz", 1.0,
          [sox](const TSamples&, const std::string& wav, const fs::path& d, std::uint32_t) {
              const std::string out = (d / "band.wav").string();
-             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " sinc 300-3400") ? out : std::string();
+             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " sinc 300-3400")
+                        ? out
+                        : std::string();
          }},
         {"speed +1 %", 1.01,
          [sox](const TSamples&, const std::string& wav, const fs::path& d, std::uint32_t) {
              const std::string out = (d / "fast.wav").string();
-             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " speed 1.01") ? out : std::string();
+             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " speed 1.01")
+                        ? out
+                        : std::string();
          }},
         {"speed -1 %", 0.99,
          [sox](const TSamples&, const std::string& wav, const fs::path& d, std::uint32_t) {
              const std::string out = (d / "slow.wav").string();
-             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " speed 0.99") ? out : std::string();
+             return sox && Run("sox " + Quote(wav) + " " + Quote(out) + " speed 0.99")
+                        ? out
+                        : std::string();
          }},
     };
 
@@ -162,14 +180,17 @@ int main() {
         for (std::int32_t q = 0; q < perClip; ++q) {
             // Excerpt starts spread over the clip, off the 128-sample key grid.
             const std::size_t room = clip.Audio.size() - excerptSamples;
-            const std::size_t start = (room / static_cast<std::size_t>(perClip + 1)) * static_cast<std::size_t>(q + 1) +
-                                      static_cast<std::size_t>(c * 53 + q * 31) % 128u;
-            const TSamples excerpt(clip.Audio.begin() + static_cast<std::ptrdiff_t>(start),
-                                   clip.Audio.begin() + static_cast<std::ptrdiff_t>(start + excerptSamples));
+            const std::size_t start =
+                (room / static_cast<std::size_t>(perClip + 1)) * static_cast<std::size_t>(q + 1) +
+                static_cast<std::size_t>(c * 53 + q * 31) % 128u;
+            const TSamples excerpt(
+                clip.Audio.begin() + static_cast<std::ptrdiff_t>(start),
+                clip.Audio.begin() + static_cast<std::ptrdiff_t>(start + excerptSamples));
             orvane::test::WriteWav(cleanWav, excerpt, Rate);
             const double t0 = static_cast<double>(start) / Rate;
             for (std::size_t k = 0; k < conditions.size(); ++k) {
-                const std::string file = conditions[k].Make(excerpt, cleanWav, dir, static_cast<std::uint32_t>(c * 10 + q));
+                const std::string file = conditions[k].Make(excerpt, cleanWav, dir,
+                                                            static_cast<std::uint32_t>(c * 10 + q));
                 if (file.empty()) {
                     available[k] = false;
                     continue;
@@ -184,7 +205,8 @@ int main() {
                     if (r.Logged.Title == clip.Title) {
                         // The clip position the engine gives for the file point of its first
                         // record, against the truth at that point of the file.
-                        const double filePoint = r.Logged.FirstHeard * 86400.0 - recognition::StampLeadSeconds;
+                        const double filePoint =
+                            r.Logged.FirstHeard * 86400.0 - recognition::StampLeadSeconds;
                         const double truth = t0 + conditions[k].Speed * filePoint;
                         if (!right) error = std::fabs(r.FirstPos - truth);
                         right = true;
@@ -207,10 +229,12 @@ int main() {
     for (std::int32_t n = 0; n < OutsideClips; ++n) {
         const TClip clip = MakeClip(static_cast<std::uint32_t>(5000 + n));
         for (std::int32_t q = 0; q < perClip; ++q) {
-            const std::size_t start = (clip.Audio.size() - excerptSamples) / static_cast<std::size_t>(perClip + 1) *
+            const std::size_t start = (clip.Audio.size() - excerptSamples) /
+                                      static_cast<std::size_t>(perClip + 1) *
                                       static_cast<std::size_t>(q + 1);
-            const TSamples excerpt(clip.Audio.begin() + static_cast<std::ptrdiff_t>(start),
-                                   clip.Audio.begin() + static_cast<std::ptrdiff_t>(start + excerptSamples));
+            const TSamples excerpt(
+                clip.Audio.begin() + static_cast<std::ptrdiff_t>(start),
+                clip.Audio.begin() + static_cast<std::ptrdiff_t>(start + excerptSamples));
             orvane::test::WriteWav(cleanWav, excerpt, Rate);
             const auto result = recognizer.Recognize(cleanWav);
             ++outside.Queries;
@@ -222,9 +246,10 @@ int main() {
         }
     }
 
-    std::printf("\nQueries: %d excerpts of %.0f s per clip; deep search on; normal integrity.\n", perClip, ExcerptSeconds);
-    std::printf("%-22s %7s %7s %9s %10s %10s %7s %8s\n", "condition", "queries", "right", "pos<=0.1s",
-                "median err", "max err", "wrong", "nothing");
+    std::printf("\nQueries: %d excerpts of %.0f s per clip; deep search on; normal integrity.\n",
+                perClip, ExcerptSeconds);
+    std::printf("%-22s %7s %7s %9s %10s %10s %7s %8s\n", "condition", "queries", "right",
+                "pos<=0.1s", "median err", "max err", "wrong", "nothing");
     for (std::size_t k = 0; k < conditions.size(); ++k) {
         if (!available[k]) {
             std::printf("%-22s (skipped: %s not found)\n", conditions[k].Name.c_str(),
@@ -235,12 +260,13 @@ int main() {
         std::sort(t.Errors.begin(), t.Errors.end());
         const double median = t.Errors.empty() ? 0.0 : t.Errors[t.Errors.size() / 2];
         const double worst = t.Errors.empty() ? 0.0 : t.Errors.back();
-        std::printf("%-22s %7d %7d %9d %9.3fs %9.3fs %7d %8d\n", conditions[k].Name.c_str(), t.Queries, t.Right,
-                    t.RightWithin01, median, worst, t.Wrong, t.Nothing);
+        std::printf("%-22s %7d %7d %9d %9.3fs %9.3fs %7d %8d\n", conditions[k].Name.c_str(),
+                    t.Queries, t.Right, t.RightWithin01, median, worst, t.Wrong, t.Nothing);
     }
-    std::printf("%-22s %7d %7s %9s %10s %10s %7d %8d\n", "not in the library", outside.Queries, "-", "-", "-", "-",
-                outside.Wrong, outside.Nothing);
-    std::printf("\n(%.0f s)\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    std::printf("%-22s %7d %7s %9s %10s %10s %7d %8d\n", "not in the library", outside.Queries, "-",
+                "-", "-", "-", outside.Wrong, outside.Nothing);
+    std::printf("\n(%.0f s)\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     fs::remove_all(dir);
     return 0;
 }

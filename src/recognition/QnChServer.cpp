@@ -1,11 +1,10 @@
 #include "recognition/QnChServer.h"
 
+#include <chrono>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <mutex>
 
 #include "signal/QnFFT.h"
 
@@ -91,7 +90,8 @@ bool QnChServer::Pass() {
         if (!FLock.PauseRequested.load()) {
             const auto n = static_cast<std::int64_t>(FChannels.size());
             for (std::int64_t i = 0; i < n; ++i) {
-                TChannelBasic& channel = *FChannels[static_cast<std::size_t>((FPassNumber + i) % n)];
+                TChannelBasic& channel =
+                    *FChannels[static_cast<std::size_t>((FPassNumber + i) % n)];
                 if (!channel.Active() || !channel.newDataAvailable.load()) continue;
                 worked = true;
                 channel.ProcessWaitingBlocks(FSearch);

@@ -15,7 +15,8 @@ namespace {
 constexpr std::int32_t RingMask = KeyRingSize - 1;
 static_assert((KeyRingSize & RingMask) == 0, "the key ring size is a power of two");
 constexpr std::int32_t BlockMask = fingerprint::KeysPerBlock - 1;
-constexpr std::int32_t BlockShift = std::countr_zero(static_cast<unsigned>(fingerprint::KeysPerBlock));
+constexpr std::int32_t BlockShift =
+    std::countr_zero(static_cast<unsigned>(fingerprint::KeysPerBlock));
 static_assert((1 << BlockShift) == fingerprint::KeysPerBlock);
 
 /// Keys compared between two looks at the running sum: the result is the same as looking after
@@ -46,16 +47,16 @@ QnCheckKey::QnCheckKey(const database::TSongList& songs) : FSongs(songs) {
 }
 
 std::int32_t QnCheckKey::CountBits(const fingerprint::TSongServer& song, std::int32_t first,
-                                   std::int32_t last, const std::uint32_t* ring,
-                                   std::int32_t slot, std::int32_t counter, std::int32_t thresh) {
+                                   std::int32_t last, const std::uint32_t* ring, std::int32_t slot,
+                                   std::int32_t counter, std::int32_t thresh) {
     const auto blocks = song.Blocks();
     std::int32_t q = first;
     std::int32_t c = slot & RingMask;
     while (q <= last) {
         const std::int32_t offset = q & BlockMask;
         // One run: inside one fingerprint block and without wrapping around the ring.
-        const std::int32_t n = std::min({last - q + 1, fingerprint::KeysPerBlock - offset,
-                                         KeyRingSize - c});
+        const std::int32_t n =
+            std::min({last - q + 1, fingerprint::KeysPerBlock - offset, KeyRingSize - c});
         const std::uint32_t* a = blocks[static_cast<std::size_t>(q >> BlockShift)] + offset;
         const std::uint32_t* b = ring + c;
         std::int32_t i = 0;

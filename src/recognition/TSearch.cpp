@@ -19,8 +19,10 @@ constexpr double SecondsPerDay = 86400.0;
 /// Rounds to the nearest integer, halves to even, clamped to 32 bits.
 std::int32_t RoundHalfEven(double x) {
     const double r = std::nearbyint(x);
-    if (!(r > std::numeric_limits<std::int32_t>::min())) return std::numeric_limits<std::int32_t>::min();
-    if (!(r < std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
+    if (!(r > std::numeric_limits<std::int32_t>::min()))
+        return std::numeric_limits<std::int32_t>::min();
+    if (!(r < std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(r);
 }
 
@@ -66,7 +68,8 @@ void TSearch::ProcessBlock(TChannelBasic& channel) {
 
 std::uint32_t TSearch::RankWeakBits(signal::QnKeyConversion& converter) {
     auto& bitVal = converter.BitVal;
-    for (int j = 1; j <= signal::KeyBits; ++j) bitVal[static_cast<std::size_t>(j)].Index = static_cast<std::uint8_t>(j);
+    for (int j = 1; j <= signal::KeyBits; ++j)
+        bitVal[static_cast<std::size_t>(j)].Index = static_cast<std::uint8_t>(j);
     std::uint32_t record = 0;
     for (int j = 1; j <= WeakBits; ++j) {
         int smallest = j;
@@ -93,7 +96,8 @@ std::array<std::uint32_t, FlipPatterns> TSearch::FlipPatternsOf(std::uint32_t re
         // Pattern m is pattern m without its lowest bit, with that weak bit inverted as well.
         const int t = std::countr_zero(static_cast<unsigned>(m));
         const std::uint32_t bit = 1u << ((record >> (5 * t)) & 31u);
-        patterns[static_cast<std::size_t>(m)] = patterns[static_cast<std::size_t>(m & (m - 1))] ^ bit;
+        patterns[static_cast<std::size_t>(m)] =
+            patterns[static_cast<std::size_t>(m & (m - 1))] ^ bit;
     }
     return patterns;
 }
@@ -189,8 +193,9 @@ void TSearch::Choose(TChannelBasic& channel) {
             if (fingerprint::TSongServer* server = x->getClass()) {
                 server->Tag = TRefPtr<fingerprint::ISongServer>(kept);
             }
-            FPosting.PostActivity("\"" + TitleOf(*x) + "\" disabled: Possible duplicate fingerprint",
-                                  tracking::TActivityIcon::aiAttention);
+            FPosting.PostActivity(
+                "\"" + TitleOf(*x) + "\" disabled: Possible duplicate fingerprint",
+                tracking::TActivityIcon::aiAttention);
             FPosting.PostActionObject(tracking::TActionCode::acDuplicateDisabled,
                                       TRefPtr<TRefCounted>(x));
             x->SetEnabled(false);

@@ -3,11 +3,10 @@
 // after the pass in progress).
 #include "recognition/QnChServer.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
@@ -32,7 +31,8 @@ struct TServerKit {
     TServerKit() { Server.AddChannel(Channel); }
     void Deliver(int blocks) {
         const auto bytes = Bytes(std::vector<std::int16_t>(BlockSamples, 100));
-        for (int i = 0; i < blocks; ++i) ASSERT_TRUE(Channel.newData(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+        for (int i = 0; i < blocks; ++i)
+            ASSERT_TRUE(Channel.newData(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
     }
     /// Waits (without a time limit of its own; the test runner has one) until `done` holds.
     template <class F>
@@ -172,7 +172,8 @@ TEST(TRecognitionPause, IsAcknowledgedOnlyAfterThePassInProgressHasEnded) {
         blockDone.store(true);
     };
     int pumps = 0;
-    TRecognitionPause pause(kit.Lock, [&] { ++pumps; }, [&] { return kit.Server.Running(); });
+    TRecognitionPause pause(
+        kit.Lock, [&] { ++pumps; }, [&] { return kit.Server.Running(); });
     kit.Channel.SetActive(true);
     kit.Deliver(2);
     kit.Server.Start();
@@ -209,8 +210,9 @@ TEST(TRecognitionPause, AnOldAcknowledgementDoesNotEndANewPause) {
     TServerKit kit;
     kit.Lock.PauseAcknowledged.store(true);  // left from an earlier pause
     bool sawAcknowledgement = false;
-    TRecognitionPause pause(kit.Lock, [&] { sawAcknowledgement = kit.Lock.PauseAcknowledged.load(); },
-                            [] { return true; });
+    TRecognitionPause pause(
+        kit.Lock, [&] { sawAcknowledgement = kit.Lock.PauseAcknowledged.load(); },
+        [] { return true; });
     std::thread thread([&] {
         // Plays the recognition thread: one idle pass once the request is there.
         kit.WaitFor([&] { return kit.Lock.PauseRequested.load(); });

@@ -2,9 +2,8 @@
 // the candidate cap, and the comparison loop against a plain count.
 #include "recognition/QnCheckKey.h"
 
-#include <gtest/gtest.h>
-
 #include <bit>
+#include <gtest/gtest.h>
 #include <random>
 
 #include "SearchTestKit.h"
@@ -23,7 +22,8 @@ protected:
     }
     /// Checks the one entry "song `slot` at `position`".
     std::int32_t CheckEntry(std::int32_t slot, std::int32_t position) {
-        const database::TDBItem entry = database::TDBItem::Pack(Keys[static_cast<std::size_t>(position)], position, slot);
+        const database::TDBItem entry =
+            database::TDBItem::Pack(Keys[static_cast<std::size_t>(position)], position, slot);
         return Kit.Verifier.Check(0, &entry, 1);
     }
 
@@ -119,10 +119,10 @@ TEST_F(QnCheckKeyTest, SkipsFreeSlotsSongNumbersBeyondTheListAndPositionsBeyondT
     Kit.Songs.freeSong(second, false);
     Kit.Align(Keys, 1000, QuerySlot);
     const database::TDBItem entries[] = {
-        database::TDBItem::Pack(Keys[1000], 1000, second),        // free slot
-        database::TDBItem::Pack(Keys[1000], 1000, 5000),          // beyond the list
-        database::TDBItem::Pack(Keys[1000], 999999, Slot),        // beyond the fingerprint
-        database::TDBItem::Pack(Keys[1000], 1000, Slot),          // the real one
+        database::TDBItem::Pack(Keys[1000], 1000, second),  // free slot
+        database::TDBItem::Pack(Keys[1000], 1000, 5000),    // beyond the list
+        database::TDBItem::Pack(Keys[1000], 999999, Slot),  // beyond the fingerprint
+        database::TDBItem::Pack(Keys[1000], 1000, Slot),    // the real one
     };
     EXPECT_EQ(Kit.Verifier.Check(0, entries, 4), 1);
     ASSERT_EQ(Kit.Verifier.Candidates.Count(), 1);
@@ -175,13 +175,16 @@ TEST(QnCheckKeyCountBits, MatchesAPlainCountAcrossRingWrapsAndFingerprintBlocks)
         }
         std::int32_t plain = 0;
         for (std::int32_t q = c.First; q <= c.Last; ++q) {
-            plain += std::popcount(keys[static_cast<std::size_t>(q)] ^
-                                   ring[static_cast<std::size_t>((c.Slot + q - c.First) % KeyRingSize)]);
+            plain +=
+                std::popcount(keys[static_cast<std::size_t>(q)] ^
+                              ring[static_cast<std::size_t>((c.Slot + q - c.First) % KeyRingSize)]);
         }
-        EXPECT_EQ(QnCheckKey::CountBits(*song, c.First, c.Last, ring.data(), c.Slot, 7, 1 << 30), plain + 7);
+        EXPECT_EQ(QnCheckKey::CountBits(*song, c.First, c.Last, ring.data(), c.Slot, 7, 1 << 30),
+                  plain + 7);
         // With a limit the count stops early, somewhere above it.
         if (plain > 10) {
-            EXPECT_GT(QnCheckKey::CountBits(*song, c.First, c.Last, ring.data(), c.Slot, 0, 10), 10);
+            EXPECT_GT(QnCheckKey::CountBits(*song, c.First, c.Last, ring.data(), c.Slot, 0, 10),
+                      10);
         }
     }
 }

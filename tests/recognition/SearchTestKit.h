@@ -75,7 +75,8 @@ struct TSearchKit {
     void Align(const std::vector<std::uint32_t>& keys, std::int32_t position, std::int32_t slot) {
         for (std::int32_t j = 0; j <= position && j < KeyRingSize; ++j) {
             const std::int32_t s = ((slot - j) % KeyRingSize + KeyRingSize) % KeyRingSize;
-            Channel.RingBuffer[static_cast<std::size_t>(s)] = keys[static_cast<std::size_t>(position - j)];
+            Channel.RingBuffer[static_cast<std::size_t>(s)] =
+                keys[static_cast<std::size_t>(position - j)];
         }
     }
 
@@ -84,21 +85,24 @@ struct TSearchKit {
 };
 
 /// The actions among `posts`, with their codes.
-inline std::vector<tracking::TActionMessage> Actions(const std::vector<tracking::TPostedMessage>& posts) {
+inline std::vector<tracking::TActionMessage> Actions(
+    const std::vector<tracking::TPostedMessage>& posts) {
     std::vector<tracking::TActionMessage> actions;
     for (const auto& m : posts) {
         if (const auto* a = std::get_if<tracking::TActionMessage>(&m)) actions.push_back(*a);
     }
     return actions;
 }
-inline std::vector<tracking::TActivityData> Entries(const std::vector<tracking::TPostedMessage>& posts) {
+inline std::vector<tracking::TActivityData> Entries(
+    const std::vector<tracking::TPostedMessage>& posts) {
     std::vector<tracking::TActivityData> entries;
     for (const auto& m : posts) {
         if (const auto* a = std::get_if<tracking::TActivityData>(&m)) entries.push_back(*a);
     }
     return entries;
 }
-inline int CountCode(const std::vector<tracking::TActionMessage>& actions, tracking::TActionCode code) {
+inline int CountCode(const std::vector<tracking::TActionMessage>& actions,
+                     tracking::TActionCode code) {
     int n = 0;
     for (const auto& a : actions) n += a.Code == code ? 1 : 0;
     return n;

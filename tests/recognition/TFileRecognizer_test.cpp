@@ -2,9 +2,8 @@
 // the recognition thread and a song tracker stepped on stream time.
 #include "recognition/TFileRecognizer.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 #include "SearchTestKit.h"
 #include "audio/FptExtract.h"
@@ -29,7 +28,8 @@ public:
 const auto* const Conversion = ::testing::AddGlobalTestEnvironment(new TConversionEnvironment);
 
 /// The keys of `samples` as fingerprinting a WAV file of them gives.
-std::vector<std::uint32_t> FingerprintKeys(const orvane::test::TTempDir& dir, const TSamples& samples) {
+std::vector<std::uint32_t> FingerprintKeys(const orvane::test::TTempDir& dir,
+                                           const TSamples& samples) {
     const std::string path = dir.File("clip.wav");
     orvane::test::WriteWav(path, samples, Rate);
     auto reader = audio::OpenAudioReader(path, audio::TAudioFileType::ftWav);

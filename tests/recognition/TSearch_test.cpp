@@ -2,9 +2,8 @@
 // cap, the choice with duplicates, and the decision with age penalties and posts.
 #include "recognition/TSearch.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 #include "SearchTestKit.h"
 #include "support/TestSignals.h"
@@ -41,7 +40,9 @@ TEST(TSearchRankWeakBits, RecordsTheSixSmallestMarginsWeakestFirstAndTheFirstFou
                           Case{"magnitudes", signs, Record({9, 20, 0, 1, 2, 3})}}) {
         SCOPED_TRACE(c.Name);
         signal::QnKeyConversion converter;
-        for (int j = 1; j <= 32; ++j) converter.BitVal[static_cast<std::size_t>(j)].Value = c.Values[static_cast<std::size_t>(j - 1)];
+        for (int j = 1; j <= 32; ++j)
+            converter.BitVal[static_cast<std::size_t>(j)].Value =
+                c.Values[static_cast<std::size_t>(j - 1)];
         EXPECT_EQ(TSearch::RankWeakBits(converter), c.Expected);
         EXPECT_EQ(TSearch::RankWeakBits(converter) >> 30, 0u);
     }
@@ -70,7 +71,8 @@ protected:
     void HearOnly(std::int32_t position, std::int32_t keep) {
         Kit.Align(Keys, position, Kit.Channel.RingPos - 1);
         for (std::int32_t offset = -1; offset >= -96; --offset) {
-            if (offset != keep) Kit.Channel.RingBuffer[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] = 0;
+            if (offset != keep)
+                Kit.Channel.RingBuffer[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] = 0;
         }
     }
 
@@ -85,8 +87,9 @@ TEST_F(TSearchLookUpTest, AKeyOneWeakBitAwayIsFoundAtThePatternOfThatBit) {
         std::int64_t Lookups;
     };
     // Bit 13 is the flipped one: as b0 the second lookup (m = 1) finds it, as b5 the 33rd.
-    for (const Case& c : {Case{Record({13, 1, 2, 3, 4, 5}), 2}, Case{Record({1, 2, 3, 4, 5, 13}), 33},
-                          Case{Record({1, 13, 2, 3, 4, 5}), 3}}) {
+    for (const Case& c :
+         {Case{Record({13, 1, 2, 3, 4, 5}), 2}, Case{Record({1, 2, 3, 4, 5, 13}), 33},
+          Case{Record({1, 13, 2, 3, 4, 5}), 3}}) {
         HearOnly(2000, -3);
         const std::size_t slot = static_cast<std::size_t>(Kit.Channel.RingPos - 3);
         Kit.Channel.RingBuffer[slot] ^= 1u << 13;
@@ -134,14 +137,16 @@ TEST_F(TSearchLookUpTest, Tries64PatternsFor32Or96KeysAndSkipsKeyZero) {
         bool Zero;
         std::int64_t Lookups;
     };
-    for (const Case& c : {Case{false, false, 32 * 64}, Case{true, false, 96 * 64}, Case{false, true, 0},
-                          Case{true, true, 0}}) {
+    for (const Case& c : {Case{false, false, 32 * 64}, Case{true, false, 96 * 64},
+                          Case{false, true, 0}, Case{true, true, 0}}) {
         Kit.Settings.Form3Checkbox2checked = c.Deep;
         for (std::int32_t offset = -1; offset >= -96; --offset) {
             // Keys no fingerprint has (the clip's keys are odd at the start... so use a pattern
             // whose every variant is absent: top partition, low bits all set).
-            Kit.Channel.RingBuffer[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] = c.Zero ? 0u : 0xFFFFFFFFu;
-            Kit.Channel.LikelihoodRing[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] = Record({0, 1, 2, 3, 4, 5});
+            Kit.Channel.RingBuffer[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] =
+                c.Zero ? 0u : 0xFFFFFFFFu;
+            Kit.Channel.LikelihoodRing[static_cast<std::size_t>(Kit.Channel.RingPos + offset)] =
+                Record({0, 1, 2, 3, 4, 5});
         }
         Kit.Search.LookUp(Kit.Channel);
         EXPECT_EQ(Kit.Search.LastLookups(), c.Lookups);
@@ -174,7 +179,8 @@ TEST(TSearchComputeKeys, SearchesOnEveryThirdBlockOnly) {
     EXPECT_EQ(due, (std::vector<bool>{false, false, true, false, false, true}));
     EXPECT_EQ(kit.Channel.RingPos, 6 * 32);
     // Energy: the converter's ETot of the last block / 30, rounded.
-    EXPECT_EQ(kit.Converter.Energy, static_cast<std::int32_t>(std::nearbyint(kit.Converter.ETot / 30.0)));
+    EXPECT_EQ(kit.Converter.Energy,
+              static_cast<std::int32_t>(std::nearbyint(kit.Converter.ETot / 30.0)));
     // Every record holds six distinct bit numbers.
     for (std::size_t s = 0; s < 192; ++s) {
         const std::uint32_t r = kit.Channel.LikelihoodRing[s];
@@ -193,8 +199,10 @@ TEST(TSearchComputeKeys, GivesTheSameKeysAsConvertingTheFramesDirectly) {
     kit.Search.ComputeKeys(kit.Channel);
     signal::QnKeyConversion direct;
     for (int i = 1; i <= 32; ++i) {
-        const std::uint32_t key = direct.wav2linekeyMod(kit.Channel.StreamData.data(), 41 * 4096 + 128 * i, StreamSamples);
-        EXPECT_EQ(kit.Channel.RingBuffer[static_cast<std::size_t>((2040 + i - 1) % 2048)], key) << i;
+        const std::uint32_t key = direct.wav2linekeyMod(kit.Channel.StreamData.data(),
+                                                        41 * 4096 + 128 * i, StreamSamples);
+        EXPECT_EQ(kit.Channel.RingBuffer[static_cast<std::size_t>((2040 + i - 1) % 2048)], key)
+            << i;
     }
     EXPECT_EQ(kit.Channel.RingPos, 24);
 }
@@ -282,7 +290,8 @@ TEST_F(TSearchChoiceTest, ARivalWithin14IsDisabledKeepingTheLongestOrShortest) {
         const auto posts = kit.Posts();
         const auto entries = Entries(posts);
         ASSERT_EQ(entries.size(), 1u);
-        EXPECT_EQ(entries[0].Str, std::string("\"") + c.Disabled + "\" disabled: Possible duplicate fingerprint");
+        EXPECT_EQ(entries[0].Str,
+                  std::string("\"") + c.Disabled + "\" disabled: Possible duplicate fingerprint");
         EXPECT_EQ(entries[0].Icon, tracking::TActivityIcon::aiAttention);
         const auto actions = Actions(posts);
         ASSERT_EQ(actions.size(), 1u);
@@ -307,7 +316,8 @@ TEST_F(TSearchChoiceTest, ARivalFurtherThan14AwayStaysEnabled) {
 class TSearchDecisionTest : public ::testing::Test {
 protected:
     void SetUp() override { Slot = Kit.AddClip("Song One", SeededKeys(3, 5000)); }
-    void Entry(std::int32_t age, float error, std::int32_t checkFrom = 861, std::int32_t shift = -3) {
+    void Entry(std::int32_t age, float error, std::int32_t checkFrom = 861,
+               std::int32_t shift = -3) {
         FoundItem& e = Kit.Channel.FoundItemsList[static_cast<std::size_t>(age)];
         e.Error = error;
         e.SongServer = TRefPtr<fingerprint::ISongServer>(&Kit.Song(Slot));
@@ -325,9 +335,10 @@ TEST_F(TSearchDecisionTest, AgePenaltiesDependOnAssumeHighIntegrity) {
         float Error;
         bool Recognised;
     };
-    for (const Case& c : {Case{false, 2, 20.0f, true}, Case{true, 2, 20.0f, false}, Case{false, 7, 11.9f, true},
-                          Case{false, 7, 12.0f, false}, Case{true, 3, 3.9f, true}, Case{true, 4, 0.0f, false},
-                          Case{false, 0, 39.9f, true}}) {
+    for (const Case& c :
+         {Case{false, 2, 20.0f, true}, Case{true, 2, 20.0f, false}, Case{false, 7, 11.9f, true},
+          Case{false, 7, 12.0f, false}, Case{true, 3, 3.9f, true}, Case{true, 4, 0.0f, false},
+          Case{false, 0, 39.9f, true}}) {
         SCOPED_TRACE(testing::Message() << c.High << " age " << c.Age << " error " << c.Error);
         Kit.Channel.FoundItemsList.fill(FoundItem{});
         Kit.Settings.Form3highIntegChecked = c.High;
@@ -353,7 +364,8 @@ TEST_F(TSearchDecisionTest, ARecognisedClipFillsTheClipRecordAndTheIntegrity) {
     EXPECT_FLOAT_EQ(cap.length, static_cast<float>(5000 * 128 / 11025.0));
     // shift = -6 - 96 x 1 keys before the end of the data.
     EXPECT_DOUBLE_EQ(cap.TimeStamp, end + (-102) * 128.0 / 11025.0 / 86400.0);
-    const std::int64_t uniqueID = Kit.Song(Slot).SongFile()->UniqueID;  // a copy: the header is packed
+    const std::int64_t uniqueID =
+        Kit.Song(Slot).SongFile()->UniqueID;  // a copy: the header is packed
     EXPECT_EQ(cap.UniqueID, uniqueID);
     EXPECT_FALSE(cap.DontRead);
     // (40 - (2 + 4)) / 40 x 100 = 85
@@ -365,8 +377,10 @@ TEST_F(TSearchDecisionTest, IntegrityRoundsHalvesToEven) {
         float Error;
         std::int32_t Integrity;
     };
-    // (40 - e) / 40 x 100: 1 -> 97.5 -> 98; 3 -> 92.5 -> 92; 0.5 -> 98.75 -> 99; 0.25 -> 99.375 -> 99
-    for (const Case& c : {Case{0.0f, 100}, Case{1.0f, 98}, Case{3.0f, 92}, Case{0.5f, 99}, Case{0.25f, 99}}) {
+    // (40 - e) / 40 x 100: 1 -> 97.5 -> 98; 3 -> 92.5 -> 92; 0.5 -> 98.75 -> 99; 0.25 -> 99.375 ->
+    // 99
+    for (const Case& c :
+         {Case{0.0f, 100}, Case{1.0f, 98}, Case{3.0f, 92}, Case{0.5f, 99}, Case{0.25f, 99}}) {
         Entry(0, c.Error);
         Kit.Search.Decide(Kit.Channel, 1.0);
         EXPECT_EQ(Kit.Channel.ProgressBarIntegrityPosition.load(), c.Integrity) << c.Error;
@@ -383,9 +397,11 @@ TEST_F(TSearchDecisionTest, AnnouncesOnlyWhenTheClipChangesAndAgainAfterARestart
     EXPECT_EQ(actions[0].Code, TActionCode::acTrayHint);
     EXPECT_EQ(std::get<std::string>(actions[0].Payload), "Song One - ORVANE3");
     EXPECT_EQ(actions[1].Code, TActionCode::acShowBalloon);
-    EXPECT_EQ(std::get<tracking::TTwoStr>(actions[1].Payload), (tracking::TTwoStr{"Now playing on Channel01", "Song One"}));
+    EXPECT_EQ(std::get<tracking::TTwoStr>(actions[1].Payload),
+              (tracking::TTwoStr{"Now playing on Channel01", "Song One"}));
     EXPECT_EQ(actions[2].Code, TActionCode::acAnnounce);
-    EXPECT_EQ(std::get<tracking::TTwoStr>(actions[2].Payload), (tracking::TTwoStr{"Song One", "Channel01"}));
+    EXPECT_EQ(std::get<tracking::TTwoStr>(actions[2].Payload),
+              (tracking::TTwoStr{"Song One", "Channel01"}));
 
     Kit.Search.Decide(Kit.Channel, 2.0);
     actions = Actions(Kit.Posts());
