@@ -207,6 +207,63 @@ TEST(TSearchComputeKeys, GivesTheSameKeysAsConvertingTheFramesDirectly) {
     EXPECT_EQ(kit.Channel.RingPos, 24);
 }
 
+/// Records the keys handed to captures.
+class TRecordingCaptures final : public ICaptureKeys {
+public:
+    void AddKeys(std::int32_t channelId, const std::uint32_t* keys, std::int32_t count) override {
+        Calls.push_back({channelId, std::vector<std::uint32_t>(keys, keys + count)});
+    }
+    struct TCall {
+        std::int32_t Channel;
+        std::vector<std::uint32_t> Keys;
+    };
+    std::vector<TCall> Calls;
+};
+
+TEST(TSearchComputeKeys, HandsTheNewKeysToCapturesInTwoPiecesWhenTheyWrapAroundTheRing) {
+    TSearchKit kit;
+    TRecordingCaptures captures;
+    kit.Search.Captures = &captures;
+    const auto music = orvane::test::Music(8, static_cast<std::size_t>(StreamSamples));
+    std::copy(music.begin(), music.end(), kit.Channel.StreamData.begin());
+    kit.Channel.RingPos = 2040;
+    kit.Search.ComputeKeys(kit.Channel);
+    ASSERT_EQ(captures.Calls.size(), 2u);
+    EXPECT_EQ(captures.Calls[0].Keys.size(), 8u);
+    EXPECT_EQ(captures.Calls[1].Keys.size(), 24u);
+    EXPECT_EQ(captures.Calls[0].Keys.front(), kit.Channel.RingBuffer[2040]);
+    EXPECT_EQ(captures.Calls[1].Keys.front(), kit.Channel.RingBuffer[0]);
+    EXPECT_EQ(captures.Calls[1].Keys.back(), kit.Channel.RingBuffer[23]);
+    captures.Calls.clear();
+    kit.Search.ComputeKeys(kit.Channel);
+    ASSERT_EQ(captures.Calls.size(), 1u);
+    EXPECT_EQ(captures.Calls[0].Channel, 0);
+    EXPECT_EQ(captures.Calls[0].Keys.size(), 32u);
+    EXPECT_EQ(captures.Calls[0].Keys.front(), kit.Channel.RingBuffer[24]);
+}
+
+TEST(TSearchProcessBlock, SearchesEveryThirdBlockAndReportsTheEndOfTheAnalysedAudio) {
+    TSearchKit kit;
+    for (std::int32_t b = 0; b < StreamBlocks; ++b)
+        kit.Channel.StreamTime[static_cast<std::size_t>(b)] = 100.0 + b;
+    std::vector<std::pair<std::int32_t, tracking::TDateTime>> searches;
+    kit.Search.OnSearched = [&](TChannelBasic& channel, tracking::TDateTime end) {
+        searches.emplace_back(channel.ReadPos.load(), end);
+    };
+    for (std::int32_t b = 0; b < 7; ++b) {
+        kit.Channel.ReadPos.store(b);
+        kit.Search.ProcessBlock(kit.Channel);
+    }
+    ASSERT_EQ(searches.size(), 2u);
+    EXPECT_EQ(searches[0], (std::pair<std::int32_t, tracking::TDateTime>{2, 103.0}));
+    EXPECT_EQ(searches[1], (std::pair<std::int32_t, tracking::TDateTime>{5, 106.0}));
+    // Nothing recognised in quiet noise: the idle tray hint, once per search.
+    const auto actions = Actions(kit.Posts());
+    ASSERT_EQ(actions.size(), 2u);
+    EXPECT_EQ(std::get<std::string>(actions[1].Payload), "ORVANE3");
+    EXPECT_EQ(kit.Verifier.Candidates.Count(), 0);
+}
+
 class TSearchChoiceTest : public ::testing::Test {
 protected:
     std::int32_t Clip(const std::string& title, std::int32_t length) {
