@@ -13,6 +13,7 @@
 #include "database/TFptLibrary.h"
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
+#include "database/TStandaloneLibrary.h"
 #include "platform/PulseCapture.h"
 #include "platform/PulseDevices.h"
 #include "recognition/QnChServer.h"
@@ -198,20 +199,9 @@ int CmdListen(int argc, char** argv) {
         return ExitFailed;
     }
 
-    tracking::TQueuePoster poster;
-    tracking::TSystemClock clock;
-    tracking::TSystemMemoryStatus memory;
-    tracking::TPosting posting(poster, clock);
-    tracking::TMemoryGuard guard(memory, clock, posting);
-    tracking::TCountingRecognitionPause pause;
-    database::TMemorySongListView view;
-    database::TSongList songs(pause, posting, view);
-    database::TMediumDB index;
-    database::TPlainProgressDialog progress;
-    database::TScriptedLibraryWindow window;
-    database::TFptLibrary library(
-        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
-        database::TLibrarySettings{libraryDir});
+    database::TStandaloneLibrary standalone(libraryDir);
+    auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
+           library] = standalone;
     library.MenuItemLoadFingerprintsClick(nullptr);
     PrintPosted(poster);
     for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());

@@ -1,7 +1,5 @@
 // orvane3-cli: the headless face of orvane3 — fingerprint audio files, list their line keys,
 // inspect fingerprint files.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -11,19 +9,21 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <variant>
 #include <string>
+#include <unistd.h>
+#include <variant>
 #include <vector>
 
 #include "CliLive.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
+#include "base/TimeText.h"
 #include "database/DBTabl.h"
 #include "database/TFptLibrary.h"
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
-#include "base/TimeText.h"
+#include "database/TStandaloneLibrary.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
 #include "platform/PlatformAudio.h"
@@ -107,7 +107,9 @@ const char* const MatchUsage =
     "Exit status: 0 it ran, 1 a file could not be read or no library could be loaded,\n"
     "2 bad usage.\n";
 
-bool IsHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
+bool IsHelp(const char* arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
 
 int Usage(const char* text, const char* complaint = nullptr) {
     if (complaint != nullptr) std::fprintf(stderr, "orvane3-cli: %s\n", complaint);
@@ -182,7 +184,8 @@ int CmdFingerprint(int argc, char** argv) {
         return ExitFailed;
     }
     std::string folder = outDir;
-    if (folder.back() != std::filesystem::path::preferred_separator) folder += std::filesystem::path::preferred_separator;
+    if (folder.back() != std::filesystem::path::preferred_separator)
+        folder += std::filesystem::path::preferred_separator;
 
     signal::QnKeyConversion converter;
     TCliExtractHost host;
@@ -231,7 +234,8 @@ int CmdKeys(int argc, char** argv) {
         auto it = song->startIterator(0, song->Length() - 1);
         if (song->Length() > 0) {
             for (;;) {
-                const std::uint32_t* block = song->Blocks()[static_cast<std::size_t>(it.currentBlock)];
+                const std::uint32_t* block =
+                    song->Blocks()[static_cast<std::size_t>(it.currentBlock)];
                 for (std::int32_t k = it.blockStart; k <= it.blockEnd; ++k) PrintKey(block[k]);
                 if (it.break_) break;
                 song->continueIterator(it);
@@ -257,20 +261,9 @@ void PrintActivities(tracking::TQueuePoster& poster) {
 }
 
 int InspectLibrary(const std::string& folder, const std::string& csvFile) {
-    tracking::TQueuePoster poster;
-    tracking::TSystemClock clock;
-    tracking::TSystemMemoryStatus memory;
-    tracking::TPosting posting(poster, clock);
-    tracking::TMemoryGuard guard(memory, clock, posting);
-    tracking::TCountingRecognitionPause pause;
-    database::TMemorySongListView view;
-    database::TSongList songs(pause, posting, view);
-    database::TMediumDB index;
-    database::TPlainProgressDialog progress;
-    database::TScriptedLibraryWindow window;
-    database::TFptLibrary library(
-        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
-        database::TLibrarySettings{folder});
+    database::TStandaloneLibrary standalone(folder);
+    auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
+           library] = standalone;
 
     library.MenuItemLoadFingerprintsClick(nullptr);
     PrintActivities(poster);
@@ -290,7 +283,9 @@ int InspectLibrary(const std::string& folder, const std::string& csvFile) {
     std::printf("Partitions used: %d of %d\n", usedPartitions, database::PartitionCount);
     std::printf("Largest partition: %d entries\n", largest);
     std::printf("Index memory: %zu bytes", bytes);
-    if (entries > 0) std::printf(" (%.2f bytes per entry)", static_cast<double>(bytes) / static_cast<double>(entries));
+    if (entries > 0)
+        std::printf(" (%.2f bytes per entry)",
+                    static_cast<double>(bytes) / static_cast<double>(entries));
     std::printf("\nIndex sorted: %s\n\n", index.Sorted() ? "yes" : "no");
 
     const auto rows = songs.ListingRows();
@@ -397,7 +392,8 @@ std::string DefaultFingerprintFolder() {
 std::string FilePosText(double seconds) {
     const long long tenths = std::max(0LL, std::llround(seconds * 10.0));
     char text[48];
-    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, (tenths % 600) / 10, tenths % 10);
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, (tenths % 600) / 10,
+                  tenths % 10);
     return text;
 }
 
@@ -451,7 +447,8 @@ int CmdMatch(int argc, char** argv) {
         } else if (arg == "--format") {
             if (i + 1 >= argc) return Usage(MatchUsage, "--format needs text or csv");
             const std::string format = argv[++i];
-            if (format != "text" && format != "csv") return Usage(MatchUsage, "--format takes text or csv");
+            if (format != "text" && format != "csv")
+                return Usage(MatchUsage, "--format takes text or csv");
             csv = format == "csv";
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(MatchUsage, ("unknown option " + arg).c_str());
@@ -474,25 +471,15 @@ int CmdMatch(int argc, char** argv) {
         libraryDir = folder;
     }
 
-    tracking::TQueuePoster poster;
-    tracking::TSystemClock clock;
-    tracking::TSystemMemoryStatus memory;
-    tracking::TPosting posting(poster, clock);
-    tracking::TMemoryGuard guard(memory, clock, posting);
-    tracking::TCountingRecognitionPause pause;
-    database::TMemorySongListView view;
-    database::TSongList songs(pause, posting, view);
-    database::TMediumDB index;
-    database::TPlainProgressDialog progress;
-    database::TScriptedLibraryWindow window;
-    database::TFptLibrary library(
-        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
-        database::TLibrarySettings{libraryDir});
+    database::TStandaloneLibrary standalone(libraryDir);
+    auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
+           library] = standalone;
     library.MenuItemLoadFingerprintsClick(nullptr);
     for (auto& message : poster.TakeAll()) {
         const auto* entry = std::get_if<tracking::TActivityData>(&message);
         if (entry == nullptr || entry->Icon == tracking::TActivityIcon::aiInformation) continue;
-        std::fprintf(stderr, "%s%s\n", entry->Icon == tracking::TActivityIcon::aiError ? "error: " : "warning: ",
+        std::fprintf(stderr, "%s%s\n",
+                     entry->Icon == tracking::TActivityIcon::aiError ? "error: " : "warning: ",
                      entry->Str.c_str());
     }
     for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());
@@ -521,11 +508,12 @@ int CmdMatch(int argc, char** argv) {
         for (const auto& clip : result.Clips) {
             if (csv) {
                 std::printf("%s;%s;%s;%s;%s;%s\n", CsvField(file).c_str(),
-                            TenthsText(clip.StartInFile).c_str(), TenthsText(clip.EndInFile).c_str(),
-                            CsvField(clip.Logged.Title).c_str(), TenthsText(clip.ClipBegin).c_str(),
-                            TenthsText(clip.ClipEnd).c_str());
+                            TenthsText(clip.StartInFile).c_str(),
+                            TenthsText(clip.EndInFile).c_str(), CsvField(clip.Logged.Title).c_str(),
+                            TenthsText(clip.ClipBegin).c_str(), TenthsText(clip.ClipEnd).c_str());
             } else {
-                std::printf("%s  %s\n", FilePosText(clip.StartInFile).c_str(), clip.Logged.Line.c_str());
+                std::printf("%s  %s\n", FilePosText(clip.StartInFile).c_str(),
+                            clip.Logged.Line.c_str());
             }
         }
         std::fflush(stdout);
@@ -551,6 +539,7 @@ int main(int argc, char** argv) {
         {"match", CmdMatch},
     };
     auto it = commands.find(argv[1]);
-    if (it == commands.end()) return Usage(MainUsage, (std::string("unknown command ") + argv[1]).c_str());
+    if (it == commands.end())
+        return Usage(MainUsage, (std::string("unknown command ") + argv[1]).c_str());
     return it->second(argc - 2, argv + 2);
 }

@@ -18,6 +18,7 @@
 #include "app/TCommandHandler.h"
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
+#include "database/TStandaloneLibrary.h"
 #include "ipc/TSingleInstance.h"
 #include "platform/PlatformAudio.h"
 #include "tracking/TQueuePoster.h"
@@ -35,7 +36,8 @@ void Say(const std::string& line) {
 
 void SayEntries(tracking::TQueuePoster& poster) {
     for (auto& message : poster.TakeAll()) {
-        if (const auto* entry = std::get_if<tracking::TActivityData>(&message)) Say("ENTRY " + entry->Str);
+        if (const auto* entry = std::get_if<tracking::TActivityData>(&message))
+            Say("ENTRY " + entry->Str);
     }
 }
 
@@ -63,8 +65,10 @@ int main(int argc, char** argv) {
         }
     }
     if (name.isEmpty() || folder.empty()) {
-        std::fputs("usage: orvane3-instance-probe --name NAME --folder DIR [--magic HEX] [--] PARAMETERS...\n",
-                   stderr);
+        std::fputs(
+            "usage: orvane3-instance-probe --name NAME --folder DIR [--magic HEX] [--] "
+            "PARAMETERS...\n",
+            stderr);
         return 2;
     }
 
@@ -83,20 +87,9 @@ int main(int argc, char** argv) {
     }
 
     platform::InstallAudioConversion();
-    tracking::TQueuePoster poster;
-    tracking::TSystemClock clock;
-    tracking::TSystemMemoryStatus memory;
-    tracking::TPosting posting(poster, clock);
-    tracking::TMemoryGuard guard(memory, clock, posting);
-    tracking::TCountingRecognitionPause pause;
-    database::TMemorySongListView view;
-    database::TSongList songs(pause, posting, view);
-    database::TMediumDB index;
-    database::TPlainProgressDialog progress;
-    database::TScriptedLibraryWindow window;
-    database::TFptLibrary library(
-        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
-        database::TLibrarySettings{folder});
+    database::TStandaloneLibrary standalone(folder);
+    auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
+           library] = standalone;
     signal::QnKeyConversion converter;
     app::TCommandHandler handler(app::TCommandParts{&library, &songs, &index, pause, posting, guard,
                                                     progress, window, converter});

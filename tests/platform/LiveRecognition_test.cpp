@@ -12,6 +12,7 @@
 #include "database/TFptLibrary.h"
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
+#include "database/TStandaloneLibrary.h"
 #include "platform/PlatformAudio.h"
 #include "platform/PulseCapture.h"
 #include "platform/PulseDevices.h"
@@ -64,20 +65,9 @@ TEST(LiveRecognition, AClipPlayedIntoTheSinkIsRecognisedWithItsTitle) {
               audio::TExtractResult::erWritten)
         << host.Errors;
 
-    tracking::TQueuePoster poster;
-    tracking::TSystemClock clock;
-    tracking::TSystemMemoryStatus memory;
-    tracking::TPosting posting(poster, clock);
-    tracking::TMemoryGuard guard(memory, clock, posting);
-    tracking::TCountingRecognitionPause pause;
-    database::TMemorySongListView view;
-    database::TSongList songs(pause, posting, view);
-    database::TMediumDB index;
-    database::TPlainProgressDialog progress;
-    database::TScriptedLibraryWindow window;
-    database::TFptLibrary library(
-        database::TLibraryParts{songs, index, pause, posting, guard, progress, window},
-        database::TLibrarySettings{folder});
+    database::TStandaloneLibrary standalone(folder);
+    auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
+           library] = standalone;
     library.MenuItemLoadFingerprintsClick(nullptr);
     ASSERT_EQ(songs.Count(), 1);
 
