@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QSettings>
+#include <chrono>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -31,7 +32,17 @@ protected:
     std::string DefaultFolder() const { return Documents() + "My Fingerprints/"; }
     std::string StoreFile() const { return Dir.File("OrvanePro3.conf"); }
     /// Replaces the store by an INI text written by hand.
-    void WriteStore(const std::string& text) const { orvane::test::WriteBytes(StoreFile(), text); }
+    /// Replaces the store file. Its time stamp moves on by a minute each time: the settings cache
+    /// knows a file by size and time stamp, and a value of the same length written within the same
+    /// second would otherwise be taken for the cached content.
+    void WriteStore(const std::string& text) const {
+        const std::string path = StoreFile();
+        const bool existed = std::filesystem::exists(path);
+        const auto before = existed ? std::filesystem::last_write_time(path)
+                                    : std::filesystem::file_time_type::clock::now();
+        orvane::test::WriteBytes(path, text);
+        std::filesystem::last_write_time(path, before + std::chrono::minutes(1));
+    }
 
     TTempDir Dir;
 };
@@ -254,7 +265,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "text; its default \"Channel01\" is used."},
         TWrongValue{"AutoFileName=a, b",
                     "The setting \"AutoFileName\" holds a value of type QStringList, which is not "
-                    "a text; its default \"\" is used."}));
+                    "a text; its default \"\" is used."}),
+    [](const ::testing::TestParamInfo<TWrongValue>& info) {
+        // The setting's name and the case number: "IdleTimeout_0".
+        std::string line = info.param.Line;
+        return line.substr(0, line.find('=')) + "_" + std::to_string(info.index);
+    });
 
 TEST_F(RegStuffTest, BooleansReadAsTrueWhenNotZero) {
     WriteStore("[General]\nAnnounce=7\nDeepSearch=0\nSystray=false\nBalloon=true\n");
