@@ -266,10 +266,10 @@ INSTANTIATE_TEST_SUITE_P(
         TWrongValue{"AutoFileName=a, b",
                     "The setting \"AutoFileName\" holds a value of type QStringList, which is not "
                     "a text; its default \"\" is used."}),
-    [](const ::testing::TestParamInfo<TWrongValue>& info) {
+    [](const ::testing::TestParamInfo<TWrongValue>& testCase) {
         // The setting's name and the case number: "IdleTimeout_0".
-        std::string line = info.param.Line;
-        return line.substr(0, line.find('=')) + "_" + std::to_string(info.index);
+        std::string line = testCase.param.Line;
+        return line.substr(0, line.find('=')) + "_" + std::to_string(testCase.index);
     });
 
 TEST_F(RegStuffTest, BooleansReadAsTrueWhenNotZero) {
