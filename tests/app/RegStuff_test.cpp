@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,8 @@ struct TWrongValue {
     const char* Line;     // the stored line
     const char* Message;  // the error that names it
 };
+
+void PrintTo(const TWrongValue& value, std::ostream* os) { *os << value.Line; }
 
 class RegStuffWrongValue : public RegStuffTest,
                            public ::testing::WithParamInterface<TWrongValue> {};
