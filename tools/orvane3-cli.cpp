@@ -53,7 +53,7 @@ const char* const MainUsage =
     "  devices                           list the capture devices\n"
     "  listen [--device NAME] [--library DIR] [--side both|left|right] [--compat]\n"
     "                                    recognise clips live until interrupted\n"
-    "  match [--library DIR] FILE...      recognise fingerprinted clips in recordings\n"
+    "  match [--library DIR] FILE...     recognise fingerprinted clips in recordings\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
 
