@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CliLive.h"
+#include "app/RegStuff.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
@@ -91,7 +92,9 @@ const char* const MatchUsage =
     "usage: orvane3-cli match [--library DIR] [--deep|--no-deep] [--high-integrity]\n"
     "                         [--keep longest|shortest] [--format text|csv] FILE...\n"
     "\n"
-    "Loads the fingerprints of DIR (default: ~/Documents/My Fingerprints/ when it exists)\n"
+    "Loads the fingerprints of DIR (default: the configured fingerprint folder, at first\n"
+    "~/Documents/My Fingerprints/; deep search, high integrity and which duplicate to keep\n"
+    "also come from the settings unless given here)\n"
     "and plays each WAV or MP3 file through a file channel as fast as the engine goes,\n"
     "printing one line per clip heard: where in the file it was first heard (m:ss.s)\n"
     "and the log line \"channel: title [begin - end] (duration)\". The results depend\n"
@@ -375,19 +378,6 @@ int CmdInspect(int argc, char** argv) {
     return ExitOk;
 }
 
-/// The default fingerprint folder: "My Fingerprints" in the documents folder.
-std::string DefaultFingerprintFolder() {
-    std::string documents;
-    if (const char* xdg = std::getenv("XDG_DOCUMENTS_DIR"); xdg != nullptr && *xdg != '\0') {
-        documents = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        documents = std::string(home) + "/Documents";
-    } else {
-        return {};
-    }
-    return documents + "/My Fingerprints/";
-}
-
 /// Seconds as m:ss.s (tenths rounded; never negative).
 std::string FilePosText(double seconds) {
     const long long tenths = std::max(0LL, std::llround(seconds * 10.0));
@@ -416,10 +406,19 @@ std::string CsvField(const std::string& text) {
 }
 
 int CmdMatch(int argc, char** argv) {
+    // The application's settings give the defaults (the tool never writes them); options
+    // given here override them.
+    app::TSettingsStore store(app::TSettingsLocation::User());
+    store.FolderChecks = false;
+    const bool haveSettings = store.RegStuff(false);
+    for (const std::string& error : store.LastErrors()) {
+        std::fprintf(stderr, "warning: %s\n", error.c_str());
+    }
     std::string libraryDir;
     recognition::TRecognitionOptions options;
-    options.Form3Checkbox2checked = true;
-    options.Form3KeepLongest = true;
+    options.Form3Checkbox2checked = store.Settings.DeepSearch;
+    options.Form3highIntegChecked = store.Settings.Highquality;
+    options.Form3KeepLongest = store.Settings.DuplicateKeep == 1;
     bool csv = false;
     std::vector<std::string> files;
     for (int i = 0; i < argc; ++i) {
@@ -458,14 +457,15 @@ int CmdMatch(int argc, char** argv) {
     }
     if (files.empty()) return Usage(MatchUsage, "no audio file given");
     if (libraryDir.empty()) {
-        const std::string folder = DefaultFingerprintFolder();
+        const std::string folder = store.Settings.FpFolder;
         std::error_code ec;
         if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
             std::fprintf(stderr,
-                         "No fingerprint library given, and there is no \"%s\".\n"
+                         "No fingerprint library given, and the %s fingerprint folder \"%s\" does "
+                         "not exist.\n"
                          "Make one with: orvane3-cli fingerprint --out DIR AUDIOFILE...\n"
                          "then recognise with: orvane3-cli match --library DIR FILE...\n",
-                         folder.empty() ? "~/Documents/My Fingerprints/" : folder.c_str());
+                         haveSettings ? "configured" : "default", folder.c_str());
             return ExitFailed;
         }
         libraryDir = folder;

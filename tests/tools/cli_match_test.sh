@@ -71,15 +71,24 @@ grep -q "^error: $work/missing.wav: " "$work/err" || fail "no error for the miss
 grep -q 'file: alpha \[' "$work/out" || fail "the readable file is still matched"
 
 mkdir "$work/home"
-HOME="$work/home" XDG_DOCUMENTS_DIR= "$cli" match "$work/alpha.wav" >/dev/null 2>"$work/err"
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$cli" match "$work/alpha.wav" >/dev/null 2>"$work/err"
 expect_status 1 $? "match without a library"
 grep -q 'orvane3-cli fingerprint --out DIR' "$work/err" || fail "no advice how to make a library: $(cat "$work/err")"
 
 mkdir -p "$work/home/Documents/My Fingerprints"
 cp "$work/lib/alpha.qnf" "$work/home/Documents/My Fingerprints/"
-HOME="$work/home" XDG_DOCUMENTS_DIR= "$cli" match "$work/alpha.wav" >"$work/out" 2>/dev/null
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$cli" match "$work/alpha.wav" >"$work/out" 2>/dev/null
 expect_status 0 $? "match with the default library"
 grep -q 'file: alpha \[' "$work/out" || fail "the default library is not used"
+
+# The configured fingerprint folder is the default once settings exist.
+mkdir -p "$work/home/.config" "$work/configured"
+cp "$work/lib/alpha.qnf" "$work/configured/"
+printf '[General]\nFpFolder=%s/configured/\n' "$work" >"$work/home/.config/OrvanePro3.conf"
+rm "$work/home/Documents/My Fingerprints/alpha.qnf"
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$cli" match "$work/alpha.wav" >"$work/out" 2>"$work/err"
+expect_status 0 $? "match with the configured library"
+grep -q 'file: alpha \[' "$work/out" || fail "the configured library is not used: $(cat "$work/err")"
 
 "$cli" match --library "$work/lib" --keep middle "$work/alpha.wav" >/dev/null 2>&1
 expect_status 2 $? "match --keep middle"
