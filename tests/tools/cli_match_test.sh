@@ -6,6 +6,7 @@
 set -u
 cli=$1
 work=$(mktemp -d)
+export XDG_CONFIG_HOME="$work/config"  # never the settings of the user running the tests
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
