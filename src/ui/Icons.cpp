@@ -1,8 +1,9 @@
 #include "ui/Icons.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QPainter>
-#include <QStringList>
+#include <QPointer>
 #include <QSvgRenderer>
 #include <initializer_list>
 
@@ -47,9 +48,33 @@ QIcon RenderSmall(std::initializer_list<const char*> layers) {
     return Render(layers, {16, 24, 32, 48});
 }
 
-}  // namespace
+// Rendered icons by list and index, kept as long as the application lives (lists ask for an
+// icon per row; rendering the SVG each time would be wasted).
+class TIconCache final : public QObject {
+public:
+    using QObject::QObject;
+    QHash<int, QIcon> Icons;
+};
 
-QIcon SmallIcon(int index) {
+template <typename TMake>
+QIcon Cached(int key, TMake make) {
+    static QPointer<TIconCache> cache;
+    if (cache == nullptr && QCoreApplication::instance() != nullptr) {
+        cache = new TIconCache(QCoreApplication::instance());
+    }
+    if (cache == nullptr) {
+        return make();
+    }
+    const auto found = cache->Icons.constFind(key);
+    if (found != cache->Icons.constEnd()) {
+        return *found;
+    }
+    QIcon icon = make();
+    cache->Icons.insert(key, icon);
+    return icon;
+}
+
+QIcon MakeSmallIcon(int index) {
     switch (index) {
         case siEnabled:
             return RenderSmall({"fpt-enabled"});
@@ -72,7 +97,7 @@ QIcon SmallIcon(int index) {
     }
 }
 
-QIcon StateIcon(int index) {
+QIcon MakeStateIcon(int index) {
     switch (index) {
         case stExpanded:
             return RenderSmall({"state-expanded"});
@@ -83,7 +108,7 @@ QIcon StateIcon(int index) {
     }
 }
 
-QIcon PanelIcon(int index) {
+QIcon MakePanelIcon(int index) {
     switch (index) {
         case piChannels:
             return Render({"channel"}, {32, 48, 64});
@@ -94,7 +119,32 @@ QIcon PanelIcon(int index) {
     }
 }
 
-QIcon AppIcon() { return Render({"orvane3"}, {16, 22, 24, 32, 48, 64, 128, 256}); }
+}  // namespace
+
+QIcon SmallIcon(int index) {
+    if (index < 0 || index >= SmallIconCount) {
+        return QIcon();
+    }
+    return Cached(index, [index] { return MakeSmallIcon(index); });
+}
+
+QIcon StateIcon(int index) {
+    if (index < 0 || index >= StateIconCount) {
+        return QIcon();
+    }
+    return Cached(100 + index, [index] { return MakeStateIcon(index); });
+}
+
+QIcon PanelIcon(int index) {
+    if (index < 0 || index >= PanelIconCount) {
+        return QIcon();
+    }
+    return Cached(200 + index, [index] { return MakePanelIcon(index); });
+}
+
+QIcon AppIcon() {
+    return Cached(300, [] { return Render({"orvane3"}, {16, 22, 24, 32, 48, 64, 128, 256}); });
+}
 
 QPixmap IconPixmap(const QIcon& icon, int size) {
     const qreal ratio = qGuiApp != nullptr ? qGuiApp->devicePixelRatio() : 1.0;

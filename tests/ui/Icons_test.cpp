@@ -55,6 +55,12 @@ TEST_F(TIconsTest, IndexesOutOfRangeGiveNullIcons) {
     EXPECT_TRUE(PanelIcon(2).isNull());
 }
 
+TEST_F(TIconsTest, IconsAreRenderedOnceAndShared) {
+    EXPECT_EQ(SmallIcon(siArrow).cacheKey(), SmallIcon(siArrow).cacheKey());
+    EXPECT_NE(SmallIcon(siArrow).cacheKey(), SmallIcon(siError).cacheKey());
+    EXPECT_EQ(AppIcon().cacheKey(), AppIcon().cacheKey());
+}
+
 TEST_F(TIconsTest, MarkedIconsDifferFromTheirPlainOnesAndEnabledFromDisabled) {
     const auto image = [](int index) { return SmallIcon(index).pixmap(16, 16).toImage(); };
     EXPECT_NE(image(siEnabled), image(siDisabled));
