@@ -121,14 +121,14 @@ void TQnTitle::SetCaptionColor(const QColor& value) {
 }
 
 void TQnTitle::SetTitleHeight(int value) {
-    TitleH = std::max(1, value);
+    TitleH = std::clamp(value, 1, MaxTitleHeight);
     Buffer = QImage();
     PlaceChildren();
     Touch();
 }
 
 void TQnTitle::SetRoundRadius(int value) {
-    Radius = std::max(1, value);
+    Radius = std::clamp(value, 1, MaxRoundRadius);
     RenderCorners();
     Touch();
 }

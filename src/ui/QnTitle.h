@@ -78,10 +78,14 @@ public:
     QColor CaptionColor() const { return FCaptionColor; }
     void SetCaptionColor(const QColor& value);
 
-    /// Height of the title bar in pixels (30); at least 1.
+    /// Largest title height and corner radius taken, pixels (larger values are cut to these).
+    static constexpr int MaxTitleHeight = 1024;
+    static constexpr int MaxRoundRadius = 128;
+
+    /// Height of the title bar in pixels (30); 1 ... MaxTitleHeight.
     int TitleHeight() const { return TitleH; }
     void SetTitleHeight(int value);
-    /// Corner radius R in pixels (8); at least 1.
+    /// Corner radius R in pixels (8); 1 ... MaxRoundRadius.
     int RoundRadius() const { return Radius; }
     void SetRoundRadius(int value);
     /// A short vertical line 32 pixels from the right end of the title bar.

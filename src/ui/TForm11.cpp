@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <cmath>
 
 #include "ui/Fonts.h"
@@ -41,6 +42,12 @@ void TForm11::ShowStats(const std::string& title) {
     Reset();
     FDescription->setText(QString::fromStdString(title));
     EnableMainWindow(false);
+    // Kept above the main window by the window manager, without being its child (a child would
+    // be disabled with it).
+    if (FMainWindow != nullptr && FMainWindow->windowHandle() != nullptr) {
+        winId();
+        windowHandle()->setTransientParent(FMainWindow->windowHandle());
+    }
     show();
     raise();
     QCoreApplication::processEvents();
@@ -68,6 +75,10 @@ bool TForm11::Cancelled() const { return Canc && !isVisible(); }
 
 void TForm11::HideStats() {
     Canc = false;
+    HideDialog();
+}
+
+void TForm11::HideDialog() {
     EnableMainWindow(true);
     hide();
 }

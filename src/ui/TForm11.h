@@ -48,6 +48,9 @@ public:
     /// Enables or disables "&Cancel" (a task that must not be interrupted disables it).
     void SetCancelEnabled(bool enabled) override;
 
+    /// Hides the dialog and enables the main window, leaving a cancellation standing (a
+    /// cancelled fingerprinting run ends so, and the batch around it still sees Cancelled).
+    void HideDialog();
     /// SetState(0) and marks a task as running.
     void Reset();
     /// The bar's position, 0 ... 100.

@@ -159,6 +159,29 @@ TEST_F(TQnTitleTest, SeparationLineAndTitleGlyphSitNearTheRightEnd) {
     EXPECT_NE(image.pixel(168, 21), FrameRgb);
 }
 
+TEST_F(TQnTitleTest, OddSizesAndRadiiPaintWithoutFault) {
+    const struct {
+        int Width;
+        int Height;
+        int TitleHeight;
+        int Radius;
+    } cases[] = {{1, 1, 30, 8},   {3, 40, 30, 8},   {16, 20, 30, 8}, {200, 100, 4, 8},
+                 {200, 100, 30, 0}, {200, 100, 30, 60}, {20, 300, 30, 1000000},
+                 {200, 100, -5, -5}, {200, 100, 5000, 8}};
+    for (const auto& c : cases) {
+        MakePanel(c.Width, c.Height);
+        Panel->SetTitleHeight(c.TitleHeight);
+        Panel->SetRoundRadius(c.Radius);
+        EXPECT_GE(Panel->TitleHeight(), 1);
+        EXPECT_LE(Panel->TitleHeight(), TQnTitle::MaxTitleHeight);
+        EXPECT_GE(Panel->RoundRadius(), 1);
+        EXPECT_LE(Panel->RoundRadius(), TQnTitle::MaxRoundRadius);
+        EXPECT_EQ(Panel->CornerTiles().size(),
+                  QSize(Panel->RoundRadius(), 10 * Panel->RoundRadius()));
+        EXPECT_EQ(Grab().size(), QSize(c.Width, c.Height)) << c.Width << " " << c.Radius;
+    }
+}
+
 TEST_F(TQnTitleTest, IconIsDrawnAtItsPosition) {
     MakePanel(200, 100);
     QPixmap icon(4, 4);

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "UiTestApp.h"
+#include "ui/TExtractProgress.h"
 
 namespace orvane::ui {
 namespace {
@@ -169,6 +170,45 @@ TEST_F(TForm11Test, MainWindowGoingFirstIsHarmless) {
     MainWindow.reset();
     Dialog->HideStats();
     EXPECT_FALSE(Dialog->Showing());
+}
+
+/// A fingerprinting host that only shows progress.
+class TProgressOnlyHost final : public TExtractProgress {
+public:
+    using TExtractProgress::TExtractProgress;
+    void Report(const std::string& text, int icon) override {
+        (void)text;
+        (void)icon;
+    }
+};
+
+TEST_F(TForm11Test, FingerprintingRunShowsItsProgressAndACancelledRunLeavesTheCancellation) {
+    TProgressOnlyHost host(*Dialog);
+    audio::IExtractHost& run = host;
+    run.ShowStats("Decoding \"song.wav\"...");
+    EXPECT_TRUE(Dialog->Showing());
+    run.SetState(0.25F);
+    EXPECT_EQ(Dialog->Position(), 25);
+    EXPECT_FALSE(run.Cancelled());
+    QTest::mouseClick(Dialog->CancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(run.Cancelled());
+    run.HideDialog();
+    EXPECT_TRUE(Dialog->Cancelled());  // the batch stops after this file
+    EXPECT_TRUE(MainWindow->isEnabled());
+    Dialog->HideStats();
+    EXPECT_FALSE(Dialog->Cancelled());
+}
+
+TEST_F(TForm11Test, FingerprintingRunEndingNormallyIsNotCancelled) {
+    TProgressOnlyHost host(*Dialog);
+    audio::IExtractHost& run = host;
+    run.ShowStats("Decoding");
+    run.SetState(1.0F);
+    run.HideStats();
+    run.HideDialog();
+    EXPECT_FALSE(Dialog->Showing());
+    EXPECT_FALSE(Dialog->Cancelled());
+    EXPECT_TRUE(MainWindow->isEnabled());
 }
 
 }  // namespace
