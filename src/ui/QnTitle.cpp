@@ -65,7 +65,8 @@ TQnTitle::TQnTitle(QWidget* parent)
       FColor(FromColorRef(16774127)),
       FCaptionColor(palette().color(QPalette::WindowText)),
       FCaptionFont(font()) {
-    setFocusPolicy(Qt::StrongFocus);
+    // A tab stop; a click focuses it only with the left button (mousePressEvent).
+    setFocusPolicy(Qt::TabFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     FHeightBackup = height();

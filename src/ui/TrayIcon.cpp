@@ -25,12 +25,12 @@ QSystemTrayIcon::MessageIcon MessageIconOf(tracking::TBalloonIcon icon) {
 
 TTrayIcon::TTrayIcon(QObject* parent, TTrayProbe trayAvailable)
     : QObject(parent),
-      FTray(std::make_unique<QSystemTrayIcon>()),
+      FTray(new QSystemTrayIcon(this)),
       FTrayAvailable(std::move(trayAvailable)) {
     if (!FTrayAvailable) {
         FTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
-    connect(FTray.get(), &QSystemTrayIcon::activated, this, &TTrayIcon::Activated);
+    connect(FTray, &QSystemTrayIcon::activated, this, &TTrayIcon::Activated);
 }
 
 TTrayIcon::~TTrayIcon() {

@@ -10,7 +10,6 @@
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "base/Errors.h"
@@ -102,7 +101,7 @@ private:
     void Activated(QSystemTrayIcon::ActivationReason reason);
 
     QIcon FIcon;
-    std::unique_ptr<QSystemTrayIcon> FTray;
+    QSystemTrayIcon* FTray;  // a child of this object
     QString FTip;
     bool FIconInTray = false;
     QPointer<QMenu> FPopupMenu;

@@ -6,7 +6,6 @@
 #include <QIcon>
 #include <QImage>
 #include <QString>
-#include <cstdlib>
 
 #include "UiTestApp.h"
 
@@ -71,9 +70,7 @@ TEST_F(TIconsTest, MarkedIconsDifferFromTheirPlainOnesAndEnabledFromDisabled) {
 }
 
 TEST_F(TIconsTest, DesktopEntryNamesTheApplicationAndItsIcon) {
-    const char* data = std::getenv("ORVANE_TEST_DATA");
-    ASSERT_NE(data, nullptr);
-    QFile file(QString::fromLocal8Bit(data) + QStringLiteral("/../../data/orvane3.desktop"));
+    QFile file(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../../data/orvane3.desktop"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QString text = QString::fromUtf8(file.readAll());
     EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n")));

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTest>
 #include <QVBoxLayout>
@@ -228,6 +229,19 @@ TEST_F(TQnTitleTest, ClicksBelowTheTitleOrWithTheRightButtonDoNothing) {
     QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(100, 30));
     QTest::mouseClick(&panel, Qt::RightButton, {}, QPoint(100, 10));
     EXPECT_EQ(calls, 0);
+}
+
+TEST_F(TQnTitleTest, OnlyTheLeftButtonTakesTheFocus) {
+    TQnTitle& panel = MakePanel(200, 120);
+    auto* other = new QLineEdit(Window.get());
+    other->show();
+    other->setFocus();
+    ASSERT_FALSE(panel.hasFocus());
+    QTest::mouseClick(&panel, Qt::RightButton, {}, QPoint(100, 10));
+    EXPECT_FALSE(panel.hasFocus());
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(100, 60));
+    EXPECT_TRUE(panel.hasFocus());
+    EXPECT_NE(panel.focusPolicy() & Qt::TabFocus, 0);
 }
 
 TEST_F(TQnTitleTest, WithoutHandlersTheUserCannotCollapseAndTheCursorStaysTheArrow) {

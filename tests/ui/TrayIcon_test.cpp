@@ -118,6 +118,23 @@ TEST_F(TTrayIconTest, ShowsTheNoticesOfTheTrackingSide) {
     EXPECT_EQ(tray.Hint(), std::string(64, 's'));
 }
 
+TEST_F(TTrayIconTest, ClicksOnTheIconReachTheirHandlers) {
+    TTrayIcon tray(nullptr);
+    int clicks = 0;
+    int doubleClicks = 0;
+    tray.OnClick = [&](TTrayIcon&) { ++clicks; };
+    tray.OnDblClick = [&](TTrayIcon&) { ++doubleClicks; };
+    auto* icon = tray.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(icon, nullptr);
+    Q_EMIT icon->activated(QSystemTrayIcon::Trigger);
+    Q_EMIT icon->activated(QSystemTrayIcon::DoubleClick);
+    Q_EMIT icon->activated(QSystemTrayIcon::MiddleClick);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(doubleClicks, 1);
+    tray.OnClick = nullptr;
+    EXPECT_NO_THROW(Q_EMIT icon->activated(QSystemTrayIcon::Trigger));
+}
+
 TEST_F(TTrayIconTest, PopupMenuIsHeldButNotOwned) {
     TTrayIcon tray(nullptr);
     EXPECT_NO_THROW(tray.ShowPopup());  // no menu: nothing
