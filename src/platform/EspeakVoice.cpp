@@ -64,10 +64,10 @@ TEspeakVoice::TEspeakVoice(TKey, bool playback, TSampleSink sink, std::string vo
         SelectVoice(FVoiceName);
     }
     if (playback) {
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16LE;
-        spec.rate = static_cast<std::uint32_t>(FSampleRate);
-        spec.channels = 1;
+        pa_sample_spec sampleSpec{};
+        sampleSpec.format = PA_SAMPLE_S16LE;
+        sampleSpec.rate = static_cast<std::uint32_t>(FSampleRate);
+        sampleSpec.channels = 1;
         pa_buffer_attr buffer{};
         buffer.maxlength = static_cast<std::uint32_t>(-1);
         buffer.tlength = static_cast<std::uint32_t>(FSampleRate * 2 * PlayAheadMs / 1000);
@@ -76,7 +76,7 @@ TEspeakVoice::TEspeakVoice(TKey, bool playback, TSampleSink sink, std::string vo
         buffer.fragsize = static_cast<std::uint32_t>(-1);
         int error = 0;
         FStream = pa_simple_new(nullptr, "ORVANE3", PA_STREAM_PLAYBACK, nullptr, "Announcements",
-                                &spec, nullptr, &buffer, &error);
+                                &sampleSpec, nullptr, &buffer, &error);
         if (FStream == nullptr) {
             throw EError(std::string("The sound output could not be opened: ") +
                          pa_strerror(error));

@@ -26,10 +26,10 @@ std::string TPulseWaveIn::Open(std::uint32_t device, const audio::TWaveFormat& f
         format.SamplesPerSec > PA_RATE_MAX) {
         return pa_strerror(PA_ERR_NOTSUPPORTED);
     }
-    pa_sample_spec spec{};
-    spec.format = format.BitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = format.SamplesPerSec;
-    spec.channels = static_cast<std::uint8_t>(format.Channels);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = format.BitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleSpec.rate = format.SamplesPerSec;
+    sampleSpec.channels = static_cast<std::uint8_t>(format.Channels);
     FBlockAlign = std::max<std::uint32_t>(format.BlockAlign, 1);
     FChunkBytes = std::max<std::uint32_t>(format.SamplesPerSec / ReadsPerSecond, 1) * FBlockAlign;
     pa_buffer_attr attr{};
@@ -43,7 +43,7 @@ std::string TPulseWaveIn::Open(std::uint32_t device, const audio::TWaveFormat& f
     int error = 0;
     pa_simple* stream = pa_simple_new(nullptr, "orvane3", PA_STREAM_RECORD,
                                       device == audio::DefaultWaveDevice ? nullptr : name.c_str(),
-                                      "capture", &spec, nullptr, &attr, &error);
+                                      "capture", &sampleSpec, nullptr, &attr, &error);
     if (!stream) return pa_strerror(error);
     std::lock_guard lock(FLock);
     FStream = stream;
