@@ -1,11 +1,12 @@
 #include "ui/Icons.h"
 
+#include <initializer_list>
+
 #include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
 #include <QPointer>
 #include <QSvgRenderer>
-#include <initializer_list>
 
 // The resources live in this static library; they are registered before the first use.
 static void InitIconResources() { Q_INIT_RESOURCE(icons); }

@@ -1,5 +1,7 @@
 #include "ui/QnTitle.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -10,7 +12,6 @@
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <algorithm>
 
 namespace orvane::ui {
 namespace {
@@ -182,9 +183,7 @@ void TQnTitle::SetIconTop(int value) {
     Touch();
 }
 
-int TQnTitle::BodyHeight() const {
-    return Expanded() ? height() - TitleH : FHeightBackup - TitleH;
-}
+int TQnTitle::BodyHeight() const { return Expanded() ? height() - TitleH : FHeightBackup - TitleH; }
 
 void TQnTitle::Collapse() {
     if (!Expanded()) {
@@ -260,10 +259,14 @@ void TQnTitle::RenderCorners() {
         bool MirrorY;  // pixel y = R - 1 - i (a top corner) instead of i
     };
     const TTileColours tiles[8] = {
-        {left, FBackgroundColor, true, true},  {right, FBackgroundColor, false, true},
-        {left, FBackgroundColor, true, false}, {right, FBackgroundColor, false, false},
-        {left, FColor, true, false},           {right, FColor, false, false},
-        {FColor, FBackgroundColor, true, false}, {FColor, FBackgroundColor, false, false},
+        {left, FBackgroundColor, true, true},
+        {right, FBackgroundColor, false, true},
+        {left, FBackgroundColor, true, false},
+        {right, FBackgroundColor, false, false},
+        {left, FColor, true, false},
+        {right, FColor, false, false},
+        {FColor, FBackgroundColor, true, false},
+        {FColor, FBackgroundColor, false, false},
     };
     for (int n = 0; n < 8; ++n) {
         const TTileColours& tile = tiles[n];

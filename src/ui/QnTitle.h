@@ -5,14 +5,15 @@
 // Thread: main thread only.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 #include <QColor>
 #include <QFont>
 #include <QImage>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
-#include <cstdint>
-#include <functional>
 
 class QPainter;
 

@@ -1,5 +1,7 @@
 #include "ui/TForm11.h"
 
+#include <cmath>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -7,7 +9,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
-#include <cmath>
 
 #include "ui/Fonts.h"
 

@@ -5,9 +5,10 @@
 // Thread: main thread only.
 #pragma once
 
+#include <string>
+
 #include <QDialog>
 #include <QPointer>
-#include <string>
 
 #include "database/ILibraryUi.h"
 

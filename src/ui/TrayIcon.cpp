@@ -1,8 +1,9 @@
 #include "ui/TrayIcon.h"
 
+#include <utility>
+
 #include <QCursor>
 #include <QMenu>
-#include <utility>
 
 namespace orvane::ui {
 namespace {
@@ -24,9 +25,7 @@ QSystemTrayIcon::MessageIcon MessageIconOf(tracking::TBalloonIcon icon) {
 }  // namespace
 
 TTrayIcon::TTrayIcon(QObject* parent, TTrayProbe trayAvailable)
-    : QObject(parent),
-      FTray(new QSystemTrayIcon(this)),
-      FTrayAvailable(std::move(trayAvailable)) {
+    : QObject(parent), FTray(new QSystemTrayIcon(this)), FTrayAvailable(std::move(trayAvailable)) {
     if (!FTrayAvailable) {
         FTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }

@@ -3,18 +3,18 @@
 // Thread: main thread only (other threads reach it through posted actions).
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
-#include <functional>
-#include <string>
 
 #include "base/Errors.h"
 #include "tracking/TTrayNotices.h"
-
 
 namespace orvane::ui {
 

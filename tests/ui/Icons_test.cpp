@@ -16,8 +16,8 @@ class TIconsTest : public test::TUiTest {
 protected:
     /// Share of the 16 x 16 pixels that are drawn (not transparent).
     static double Coverage(const QIcon& icon) {
-        const QImage image = icon.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(
-            QImage::Format_ARGB32);
+        const QImage image =
+            icon.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
         EXPECT_EQ(image.size(), QSize(16, 16));
         int drawn = 0;
         for (int y = 0; y < image.height(); ++y) {

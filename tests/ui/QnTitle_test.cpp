@@ -1,6 +1,7 @@
 #include "ui/QnTitle.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <QApplication>
 #include <QImage>
@@ -9,7 +10,6 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
-#include <memory>
 
 #include "UiTestApp.h"
 
@@ -166,9 +166,9 @@ TEST_F(TQnTitleTest, OddSizesAndRadiiPaintWithoutFault) {
         int Height;
         int TitleHeight;
         int Radius;
-    } cases[] = {{1, 1, 30, 8},   {3, 40, 30, 8},   {16, 20, 30, 8}, {200, 100, 4, 8},
-                 {200, 100, 30, 0}, {200, 100, 30, 60}, {20, 300, 30, 1000000},
-                 {200, 100, -5, -5}, {200, 100, 5000, 8}};
+    } cases[] = {{1, 1, 30, 8},          {3, 40, 30, 8},     {16, 20, 30, 8},
+                 {200, 100, 4, 8},       {200, 100, 30, 0},  {200, 100, 30, 60},
+                 {20, 300, 30, 1000000}, {200, 100, -5, -5}, {200, 100, 5000, 8}};
     for (const auto& c : cases) {
         MakePanel(c.Width, c.Height);
         Panel->SetTitleHeight(c.TitleHeight);

@@ -1,6 +1,8 @@
 #include "ui/TForm11.h"
 
 #include <gtest/gtest.h>
+#include <limits>
+#include <memory>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -8,8 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
-#include <limits>
-#include <memory>
 
 #include "UiTestApp.h"
 #include "ui/TExtractProgress.h"

@@ -1,11 +1,11 @@
 #include "ui/TrayIcon.h"
 
 #include <gtest/gtest.h>
+#include <memory>
+#include <string>
 
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <memory>
-#include <string>
 
 #include "UiTestApp.h"
 #include "tracking/TTrayNotices.h"
@@ -90,8 +90,8 @@ TEST_F(TTrayIconTest, BalloonTitleAndTextAreCutAndOnlyShownFromTheTray) {
     TTrayIcon shown(nullptr, [] { return true; });
     shown.SetIcon(AppIcon());
     shown.Show(true);
-    EXPECT_TRUE(shown.ShowBalloonHint("Now playing on Line in", "Song", tracking::TBalloonIcon::biInfo,
-                                      3));
+    EXPECT_TRUE(
+        shown.ShowBalloonHint("Now playing on Line in", "Song", tracking::TBalloonIcon::biInfo, 3));
     EXPECT_TRUE(shown.HideBalloonHint());
     EXPECT_TRUE(shown.BalloonTitle().empty());
     EXPECT_TRUE(shown.BalloonText().empty());

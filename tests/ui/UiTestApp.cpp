@@ -1,8 +1,9 @@
 #include "UiTestApp.h"
 
+#include <memory>
+
 #include <QApplication>
 #include <QtGlobal>
-#include <memory>
 
 namespace orvane::ui::test {
 namespace {

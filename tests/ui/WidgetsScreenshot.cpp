@@ -1,6 +1,8 @@
 // Draws the widgets of the desktop application into one PNG (offscreen platform): two title
 // panels as the main window sets them up, one open and one collapsed, the progress dialog during
 // a task, and the icons at the size the lists show them. Usage: ui_screenshot <out.png>
+#include <cstdio>
+
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -9,7 +11,6 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 #include <QWidget>
-#include <cstdio>
 
 #include "ui/Fonts.h"
 #include "ui/Icons.h"
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
     painter.drawImage(x, 28, dialog);
     painter.drawRect(x - 1, 27, dialog.width() + 1, dialog.height() + 1);
     painter.drawText(x, 150, QStringLiteral("Icons at 16 px: 0 1 6 7 | 2 3 4 5 | state | app"));
-    const int order[] = {siEnabled, siDisabled,    siEnabledMarked, siDisabledMarked,
+    const int order[] = {siEnabled,     siDisabled,  siEnabledMarked, siDisabledMarked,
                          siInformation, siAttention, siError,         siArrow};
     int ix = x;
     for (const int index : order) {
