@@ -1,6 +1,7 @@
 #include "ui/QnTitle.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -305,8 +306,14 @@ void TQnTitle::RenderTitle() {
     const int w = width();
     const int th = TitleH;
     const int r = Radius;
-    if (Buffer.size() != QSize(w, th)) {
-        Buffer = QImage(std::max(w, 1), th, QImage::Format_RGB32);
+    // The buffer has the screen's pixel density, so the caption stays crisp on dense screens;
+    // everything is drawn in the layout's pixels and scaled by the painter.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(std::ceil(std::max(w, 1) * ratio)),
+                       static_cast<int>(std::ceil(th * ratio)));
+    if (Buffer.size() != pixels || Buffer.devicePixelRatio() != ratio) {
+        Buffer = QImage(pixels, QImage::Format_RGB32);
+        Buffer.setDevicePixelRatio(ratio);
     }
     Buffer.fill(FBackgroundColor);
     QPainter painter(&Buffer);
@@ -363,7 +370,8 @@ void TQnTitle::RenderTitle() {
 }
 
 void TQnTitle::paintEvent(QPaintEvent* event) {
-    if (Changed || Buffer.width() != std::max(width(), 1)) {
+    if (Changed || Buffer.isNull() ||
+        Buffer.deviceIndependentSize().toSize() != QSize(std::max(width(), 1), TitleH)) {
         Changed = false;
         Open = height() != TitleH;
         RenderTitle();
@@ -376,7 +384,10 @@ void TQnTitle::paintEvent(QPaintEvent* event) {
     const QRect clip = event->rect();
     const QRect titleArea = clip.intersected(QRect(0, 0, w, th));
     if (!titleArea.isEmpty()) {
-        painter.drawImage(titleArea, Buffer, titleArea);
+        painter.save();
+        painter.setClipRect(titleArea);
+        painter.drawImage(QPoint(0, 0), Buffer);
+        painter.restore();
     }
     if (Open) {
         const QRect body = clip.intersected(QRect(0, th, w, h - th));

@@ -138,7 +138,8 @@ public:
     /// Renders the title bar again before the next paint.
     void Invalidate();
 
-    /// The rendered title bar (width x TitleHeight), as of the last paint.
+    /// The rendered title bar (width x TitleHeight in the layout's pixels, at the screen's pixel
+    /// ratio), as of the last paint.
     const QImage& TitleBuffer() const { return Buffer; }
     /// The ten corner tiles, R wide and 10 R high.
     const QImage& CornerTiles() const { return Corners; }

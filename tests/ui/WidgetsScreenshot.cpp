@@ -113,16 +113,23 @@ int main(int argc, char** argv) {
     const QImage dialog = progress.grab().toImage();
     progress.HideStats();
 
-    QImage sheet(panels.width() + dialog.width() + 24, std::max(panels.height(), 260),
-                 QImage::Format_RGB32);
+    // Laid out in the layout's pixels, drawn at the screen's density (QT_SCALE_FACTOR=2 shows
+    // how the widgets look on a dense screen).
+    const qreal ratio = panels.devicePixelRatio();
+    const QSize panelsSize = panels.deviceIndependentSize().toSize();
+    const QSize dialogSize = dialog.deviceIndependentSize().toSize();
+    const QSize sheetSize(panelsSize.width() + dialogSize.width() + 24,
+                          std::max(panelsSize.height(), 260));
+    QImage sheet(sheetSize * ratio, QImage::Format_RGB32);
+    sheet.setDevicePixelRatio(ratio);
     sheet.fill(window.palette().color(QPalette::Window));
     QPainter painter(&sheet);
     painter.drawImage(0, 0, panels);
-    const int x = panels.width() + 8;
+    const int x = panelsSize.width() + 8;
     painter.setPen(Qt::black);
     painter.drawText(x, 20, QStringLiteral("Please wait... (progress dialog)"));
     painter.drawImage(x, 28, dialog);
-    painter.drawRect(x - 1, 27, dialog.width() + 1, dialog.height() + 1);
+    painter.drawRect(x - 1, 27, dialogSize.width() + 1, dialogSize.height() + 1);
     painter.drawText(x, 150, QStringLiteral("Icons at 16 px: 0 1 6 7 | 2 3 4 5 | state | app"));
     const int order[] = {siEnabled,     siDisabled,  siEnabledMarked, siDisabledMarked,
                          siInformation, siAttention, siError,         siArrow};
