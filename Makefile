@@ -18,7 +18,8 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@scripts/demo $(BUILD)
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then $(BUILD)/src/ui/orvane3; \
+	else echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): use 'make demo' for the headless demo."; fi
 
 demo: build
 	@scripts/demo $(BUILD)
