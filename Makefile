@@ -1,4 +1,6 @@
-# make run   - install what is missing, build, start the main job
+# make run   - install what is missing, build, start the application (the headless demo
+#              when there is no display)
+# make demo  - the headless demo: fingerprint, inspect and recognise generated clips
 # make test  - install what is missing, build, run every test (what CI runs)
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -19,7 +21,8 @@ build: configure
 
 run: build
 	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then $(BUILD)/src/ui/orvane3; \
-	else echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): use 'make demo' for the headless demo."; fi
+	else echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the headless demo, 'make demo'."; \
+	scripts/demo $(BUILD); fi
 
 demo: build
 	@scripts/demo $(BUILD)
