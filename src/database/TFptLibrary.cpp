@@ -1,15 +1,14 @@
 #include "database/TFptLibrary.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 #include "base/Errors.h"
@@ -123,31 +122,8 @@ void TFptLibrary::LoadFingerprintFile(const std::string& path, tracking::IAnswer
     }
     TRefPtr<fingerprint::TSongServer> song = ReadFingerprint(path, answer);
     if (!song) return;
-    tracking::TRecognitionPauseGuard paused(FParts.Pause);
-    auto start = Clock::now();
-    fingerprint::DecodeKeyDeltas(*song);
-    song->SongFile()->Options = 0;
-    FPhases.Decode += SecondsSince(start);
-    const std::string title = fingerprint::TitleOf(*song->SongFile());
-    if (FParts.SongList.CheckForDuplicateName_WithError(title, path, answer, true) != -1) return;
-    const std::int32_t slot = FParts.SongList.reserveSongIndex();
-    if (slot < 0) return;
-    FParts.SongList.setFileName(slot, path);
-    start = Clock::now();
-    try {
-        AddToDatabase(*song, FParts.MainDB, slot, 0);
-    } catch (...) {
-        // No keys of a fingerprint that is not loaded may stay behind, or its slot could not
-        // be reused safely.
-        FParts.MainDB.DelSong(slot);
-        FParts.SongList.freeSong(slot, false);
-        throw;
-    }
-    FPhases.Add += SecondsSince(start);
-    ++FPhases.Files;
-    FPhases.Keys += song->Length();
-    FParts.SongList.setSongServer(slot, song);
-    FParts.SongList.visualizeSong(slot);
+    // Bulk mode: the keys go straight into the (unsorted) main index; a duplicate is reported.
+    InsertFingerprint(song, path, answer, false);
 }
 
 std::int32_t TFptLibrary::MergeFingerprintFile(const std::string& path,
@@ -158,13 +134,21 @@ std::int32_t TFptLibrary::MergeFingerprintFile(const std::string& path,
     }
     TRefPtr<fingerprint::TSongServer> song = ReadFingerprint(path, answer);
     if (!song) return -1;
+    // The main index is sorted: the keys go into an index of their own that is merged in; a
+    // duplicate is skipped silently.
+    return InsertFingerprint(song, path, answer, true);
+}
+
+std::int32_t TFptLibrary::InsertFingerprint(const TRefPtr<fingerprint::TSongServer>& song,
+                                            const std::string& path,
+                                            tracking::IAnswerChannel* answer, bool merge) {
     tracking::TRecognitionPauseGuard paused(FParts.Pause);
     auto start = Clock::now();
     fingerprint::DecodeKeyDeltas(*song);
     song->SongFile()->Options = 0;
     FPhases.Decode += SecondsSince(start);
     const std::string title = fingerprint::TitleOf(*song->SongFile());
-    if (FParts.SongList.CheckForDuplicateName_WithError(title, path, answer, false) != -1) {
+    if (FParts.SongList.CheckForDuplicateName_WithError(title, path, answer, !merge) != -1) {
         return -1;
     }
     const std::int32_t slot = FParts.SongList.reserveSongIndex();
@@ -172,10 +156,16 @@ std::int32_t TFptLibrary::MergeFingerprintFile(const std::string& path,
     FParts.SongList.setFileName(slot, path);
     start = Clock::now();
     try {
-        TMediumDB single;
-        AddToDatabase(*song, single, slot, 0);
-        single.MergeInto(FParts.MainDB);
+        if (merge) {
+            TMediumDB single;
+            AddToDatabase(*song, single, slot, 0);
+            single.MergeInto(FParts.MainDB);
+        } else {
+            AddToDatabase(*song, FParts.MainDB, slot, 0);
+        }
     } catch (...) {
+        // No keys of a fingerprint that is not loaded may stay behind, or its slot could not
+        // be reused safely.
         FParts.MainDB.DelSong(slot);
         FParts.SongList.freeSong(slot, false);
         throw;
@@ -284,11 +274,11 @@ void TFptLibrary::MenuItemLoadFingerprintsClick(tracking::IAnswerChannel* sender
     }
     if (user) FParts.Progress.HideStats();
     const std::int32_t loaded = FParts.SongList.Count() - before;
-    FParts.Posting.AnswerOrPostActivity(sender,
-                                        loaded == 1 ? std::string("1 fingerprint was loaded into memory")
-                                                    : std::to_string(loaded) +
-                                                          " fingerprints were loaded into memory",
-                                        TActivityIcon::aiInformation);
+    FParts.Posting.AnswerOrPostActivity(
+        sender,
+        loaded == 1 ? std::string("1 fingerprint was loaded into memory")
+                    : std::to_string(loaded) + " fingerprints were loaded into memory",
+        TActivityIcon::aiInformation);
     if (!user) sender->CreateAnswer("Optimizing database...");
     OptimizeIndex(user);
 }

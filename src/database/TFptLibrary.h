@@ -47,12 +47,12 @@ struct TLibraryParts {
 
 /// Seconds spent in each phase of loading since the last ResetPhases (for benchmarks).
 struct TLoadPhases {
-    double List = 0;     ///< listing the folder
-    double Read = 0;     ///< reading files
-    double Unpack = 0;   ///< Huffman decoding
-    double Decode = 0;   ///< undoing the key deltas
-    double Add = 0;      ///< entering keys into the index (merging included)
-    double Sort = 0;     ///< optimising the index
+    double List = 0;    ///< listing the folder
+    double Read = 0;    ///< reading files
+    double Unpack = 0;  ///< Huffman decoding
+    double Decode = 0;  ///< undoing the key deltas
+    double Add = 0;     ///< entering keys into the index (merging included)
+    double Sort = 0;    ///< optimising the index
     std::int64_t Files = 0;
     std::int64_t Keys = 0;
 };
@@ -102,6 +102,13 @@ public:
     void ResetPhases() { FPhases = TLoadPhases{}; }
 
 private:
+    /// Decodes a read fingerprint and loads it into a new slot under the pause: straight into
+    /// the main index, or (`merge`) through an index of its own merged into the sorted main
+    /// index. A duplicate title is reported in the first case and skipped silently in the
+    /// second. Returns the slot or -1.
+    std::int32_t InsertFingerprint(const TRefPtr<fingerprint::TSongServer>& song,
+                                   const std::string& path, tracking::IAnswerChannel* answer,
+                                   bool merge);
     TRefPtr<fingerprint::TSongServer> ReadFingerprint(const std::string& path,
                                                       tracking::IAnswerChannel* answer);
     void TellUserOrSender(tracking::IAnswerChannel* sender, const std::string& text);
