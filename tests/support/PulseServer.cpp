@@ -155,13 +155,13 @@ TPulseServer::~TPulseServer() {
 
 TPlayer::TPlayer(std::vector<std::int16_t> samples, int rate, int channels) {
     FThread = std::thread([this, samples = std::move(samples), rate, channels] {
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16LE;
-        spec.rate = static_cast<std::uint32_t>(rate);
-        spec.channels = static_cast<std::uint8_t>(channels);
+        pa_sample_spec sampleSpec{};
+        sampleSpec.format = PA_SAMPLE_S16LE;
+        sampleSpec.rate = static_cast<std::uint32_t>(rate);
+        sampleSpec.channels = static_cast<std::uint8_t>(channels);
         int error = 0;
         pa_simple* stream = pa_simple_new(nullptr, "orvane3-test", PA_STREAM_PLAYBACK, nullptr,
-                                          "play", &spec, nullptr, nullptr, &error);
+                                          "play", &sampleSpec, nullptr, nullptr, &error);
         if (!stream) {
             FError = pa_strerror(error);
             return;
