@@ -31,6 +31,12 @@ public:
     virtual void ChannelDone(std::int32_t channel) = 0;
     /// An action code with no meaning, or with a payload that does not belong to its code.
     virtual void UndefinedAction(std::int32_t code) = 0;
+    /// The same with the message's parameter (the payload's number; 0 when it carries none).
+    /// By default the parameter is dropped.
+    virtual void UnhandledAction(std::int32_t code, std::int64_t lParam) {
+        static_cast<void>(lParam);
+        UndefinedAction(code);
+    }
 };
 
 /// Hands `message` to the method of `handler` that its kind and code name. Main thread.

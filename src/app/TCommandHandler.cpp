@@ -61,7 +61,35 @@ private:
     tracking::IAnswerChannel* FAnswer;
 };
 
+/// Recognition paused for the life of the guard.
+class TPauseScope {
+public:
+    explicit TPauseScope(tracking::IRecognitionPause& pause) : FPause(pause) {
+        FPause.PauseRecognition();
+    }
+    ~TPauseScope() { FPause.ResumeRecognition(); }
+    TPauseScope(const TPauseScope&) = delete;
+    TPauseScope& operator=(const TPauseScope&) = delete;
+
+private:
+    tracking::IRecognitionPause& FPause;
+};
+
+bool FolderExists(const std::string& folder) {
+    std::error_code ec;
+    return std::filesystem::is_directory(folder, ec);
+}
+
+std::string WithSlash(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
 }  // namespace
+
+std::string FolderMissingText(const std::string& folder) {
+    return "Error: Could not find folder \"" + folder + "\".";
+}
 
 std::string UpperExtension(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -175,9 +203,8 @@ audio::TExtractResult TCommandHandler::ExtractAudioFingerprint(const std::string
         return audio::TExtractResult::erFailed;
     }
     const std::string folder = FpFolder();
-    std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) {
-        const std::string text = "Error: Could not find folder \"" + folder + "\".";
+    if (!FolderExists(folder)) {
+        const std::string text = FolderMissingText(folder);
         if (answer != nullptr) {
             FParts.Posting.AnswerOrPostActivity(answer, text, TActivityIcon::aiInformation);
         } else {
@@ -189,6 +216,71 @@ audio::TExtractResult TCommandHandler::ExtractAudioFingerprint(const std::string
     TCommandExtractHost host(FParts, file, answer);
     return audio::ExtractFingerprint(file, type, folder, FParts.Converter, host,
                                      answer == nullptr);
+}
+
+void TCommandHandler::EndCancellation() {
+    if (FParts.Progress.Cancelled()) FParts.Progress.HideStats();
+}
+
+void TCommandHandler::MenuItemExtractWavClick(const TChooseAudioFile& choose) {
+    if (FParts.Library == nullptr || FParts.SongList == nullptr) return;
+    if (!FParts.Guard.MemoryGuard(ExtractOneGuardId, tracking::MemoryGuardMinimum, {},
+                                  TActivityIcon::aiError, nullptr)) {
+        return;
+    }
+    const std::string file = choose ? choose() : std::string();
+    if (file.empty()) return;
+    TPauseScope pause(FParts.Pause);
+    const std::string ext = UpperExtension(file);
+    if (ext == ".MP3") {
+        ExtractMp3Fingerprint(file, nullptr);
+    } else if (ext == ".WAV") {
+        ExtractWavFingerprint(file, nullptr);
+    } else {
+        FParts.Posting.PostActivity(OnlyMp3AndWavText, TActivityIcon::aiAttention);
+        return;
+    }
+    EndCancellation();
+    FParts.Library->OptimizeIndex(true);
+}
+
+void TCommandHandler::MenuItemExtractAllWavClick(const std::string& batchFolder) {
+    if (FParts.Library == nullptr || FParts.SongList == nullptr) return;
+    if (!FParts.Guard.MemoryGuard(ExtractAllGuardId, tracking::MemoryGuardMinimum, {},
+                                  TActivityIcon::aiError, nullptr)) {
+        return;
+    }
+    if (FParts.Progress.Showing()) {
+        FParts.Window.ShowMessage(OtherTasksRunningText);
+        return;
+    }
+    const std::string fpFolder = FpFolder();
+    if (!FolderExists(fpFolder)) {
+        FParts.Window.ShowMessage(FolderMissingText(fpFolder));
+        return;
+    }
+    const std::string batch = WithSlash(batchFolder);
+    if (!FolderExists(batch)) {
+        FParts.Window.ShowMessage(FolderMissingText(batch));
+        return;
+    }
+    TPauseScope pause(FParts.Pause);
+    // A cancellation left over from an earlier task would end the batch after its first entry.
+    EndCancellation();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator entry(batch, ec), end; !ec && entry != end;
+         entry.increment(ec)) {
+        const std::string path = entry->path().string();
+        const std::string ext = UpperExtension(path);
+        if (ext == ".WAV") {
+            ExtractWavFingerprint(path, nullptr);
+        } else if (ext == ".MP3") {
+            ExtractMp3Fingerprint(path, nullptr);
+        }
+        if (FParts.Progress.Cancelled()) break;
+    }
+    EndCancellation();
+    FParts.Library->OptimizeIndex(true);
 }
 
 }  // namespace orvane::app

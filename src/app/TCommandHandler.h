@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ namespace orvane::app {
 /// The message of a name that is neither audio nor a fingerprint that exists.
 inline constexpr char OnlyMp3AndWavText[] =
     "Only .mp3 and .wav files are supported for fingerprint extraction";
+/// The refusal of a batch while the progress dialog shows another task.
+inline constexpr char OtherTasksRunningText[] = "There are currently other tasks running";
+/// Memory guard request ids of the two fingerprinting menu operations.
+inline constexpr std::int32_t ExtractOneGuardId = 4;
+inline constexpr std::int32_t ExtractAllGuardId = 9;
 /// The answer for a ".qnf" name found nowhere.
 inline constexpr char NoFingerprintFileText[] = "Could not find fingerprint file.";
 
@@ -52,6 +58,13 @@ bool IsSwitchParameter(const std::string& parameter);
 /// relative to this process's working folder is made absolute (the running instance has a
 /// working folder of its own); all others stay as they are.
 QStringList ResolveForwardedParameters(const QStringList& parameters);
+
+/// The open dialog of "&Take fingerprint of an audio file...": returns the chosen path, empty
+/// when the user cancelled. Main thread.
+using TChooseAudioFile = std::function<std::string()>;
+
+/// "Error: Could not find folder \"<folder>\"."
+std::string FolderMissingText(const std::string& folder);
 
 class TCommandHandler {
 public:
@@ -92,7 +105,26 @@ public:
         return ExtractAudioFingerprint(file, audio::TAudioFileType::ftMp3, answer);
     }
 
+    /// "&Take fingerprint of an audio file...": memory guard 4, the file chosen by `choose`
+    /// (nothing happens when it returns empty), then under the recognition pause the file
+    /// fingerprinted by its extension (".MP3", ".WAV" in any case; anything else is reported as
+    /// unsupported and ends the operation) and the index optimised with progress. Throws what
+    /// fingerprinting throws; recognition is resumed in every case.
+    void MenuItemExtractWavClick(const TChooseAudioFile& choose);
+
+    /// "Take fingerprints of &all audio files in batch conversion folder": memory guard 9;
+    /// refused with a message box while the progress dialog shows another task, or when the
+    /// fingerprint folder or `batchFolder` does not exist; then under the recognition pause
+    /// every entry of `batchFolder` in the order the file system lists them, ".WAV" and ".MP3"
+    /// (any case) fingerprinted and all others skipped, until the progress dialog reports a
+    /// cancellation; last the index optimised with progress. Throws what fingerprinting
+    /// throws; recognition is resumed in every case.
+    void MenuItemExtractAllWavClick(const std::string& batchFolder);
+
 private:
+    /// Ends a cancellation the progress dialog still reports, so that the next task starts
+    /// uncancelled.
+    void EndCancellation();
     void LoadFile(const std::string& path, tracking::IAnswerChannel* answer);
     void ReportFailure(const std::exception& e);
     std::string FpFolder() const;

@@ -73,7 +73,9 @@ void DispatchPosted(IMainThreadHandler& handler, tracking::TPostedMessage messag
             }
             break;
     }
-    handler.UndefinedAction(code);
+    std::int64_t lParam = 0;
+    if (const auto* number = std::get_if<std::int32_t>(&payload)) lParam = *number;
+    handler.UnhandledAction(code, lParam);
 }
 
 TQtPoster::TQtPoster(IMainThreadHandler& handler, QObject* parent)

@@ -531,9 +531,64 @@ void TMainForm::ChannelDone(std::int32_t channel) {
     });
 }
 
-void TMainForm::UndefinedAction(std::int32_t code) {
-    PostActivity("Unhandled action: " + std::to_string(code) + "/0",
+void TMainForm::UndefinedAction(std::int32_t code) { UnhandledAction(code, 0); }
+
+void TMainForm::UnhandledAction(std::int32_t code, std::int64_t lParam) {
+    PostActivity("Unhandled action: " + std::to_string(code) + "/" + std::to_string(lParam),
                  tracking::TActivityIcon::aiError);
+}
+
+void TMainForm::MenuItemExtractWavClick(const TChooseAudioFile& choose) {
+    if (FCommands) FCommands->MenuItemExtractWavClick(choose);
+}
+
+void TMainForm::MenuItemExtractAllWavClick() {
+    if (FCommands) FCommands->MenuItemExtractAllWavClick(FSettings->Settings.BatFolder);
+}
+
+std::int32_t TMainForm::ToggleMark(std::int32_t slot) {
+    fingerprint::ISongServer* song = FSongList ? FSongList->SongServer(slot) : nullptr;
+    if (song == nullptr) return -1;
+    fingerprint::PSong header = song->SongFile();
+    header->Options = static_cast<std::uint8_t>(header->Options ^ 1U);
+    const bool marked = (header->Options & 1U) != 0;
+    const bool enabled = song->GetEnabled();
+    database::TSongIcon icon = enabled ? database::TSongIcon::siEnabled
+                                       : database::TSongIcon::siDisabled;
+    if (marked) {
+        icon = enabled ? database::TSongIcon::siEnabledX : database::TSongIcon::siDisabledX;
+    }
+    return static_cast<std::int32_t>(icon);
+}
+
+bool TMainForm::FingerprintEnabled(std::int32_t slot) const {
+    const fingerprint::ISongServer* song = FSongList ? FSongList->SongServer(slot) : nullptr;
+    return song != nullptr && song->GetEnabled();
+}
+
+void TMainForm::PublishOptions() {
+    if (!FSettings) return;
+    if (FSettings->OnSnapshot) FSettings->OnSnapshot(FSettings->Snapshot());
+    FAnnouncer->SetEnabled(FSettings->Settings.Announce);
+    ApplySettingsToLibrary();
+}
+
+void TMainForm::ApplySettingsToLibrary() {
+    if (FLibrary && FSettings) {
+        database::TLibrarySettings settings = FLibrary->Settings();
+        settings.FpFolder = FSettings->Settings.FpFolder;
+        FLibrary->SetSettings(settings);
+    }
+}
+
+bool TMainForm::SaveHistoryAs(const std::string& fileName) {
+    return FHistory->SaveHistoryAs(fileName);
+}
+
+bool TMainForm::SaveListingAs(const std::string& fileName) {
+    if (!FSongList) return false;
+    const std::vector<tracking::TListingRow> rows = FSongList->ListingRows();
+    return FHistory->SaveListingAs(fileName, rows);
 }
 
 }  // namespace orvane::app

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/IMainThreadHandler.h"
+#include "app/TCommandHandler.h"
 #include "app/RegStuff.h"
 #include "database/ICandidateHistories.h"
 #include "database/ILibraryUi.h"
@@ -55,7 +56,6 @@ class TSystemMemoryStatus;
 
 namespace orvane::app {
 
-class TCommandHandler;
 class TEventReg;
 class TEventRunner;
 class TQtPoster;
@@ -69,6 +69,11 @@ inline constexpr char HelpAboutText[] = "Please see the information in Help/Abou
 /// The label texts of a channel without a recognised clip (each ends in two blanks).
 inline constexpr char ChannelNotActiveText[] = "Channel is not active  ";
 inline constexpr char NoClipDetectedText[] = "No sound clip detected  ";
+
+/// The product's web site ("&Visit our website...").
+inline constexpr char ProductWebsite[] = "https://orvane3.example.org/";
+/// The activity text of a tray icon that would not appear or go away.
+inline constexpr char TrayErrorText[] = "Error accessing system tray";
 
 /// The first welcome line: names the product.
 std::string WelcomeText();
@@ -166,6 +171,29 @@ public:
     /// A refused memory guard makes the drop do nothing.
     void DropFiles(const std::vector<std::string>& paths);
 
+    /// "&Take fingerprint of an audio file...": the file chosen by `choose` fingerprinted under
+    /// the pause, then the index optimised (TCommandHandler::MenuItemExtractWavClick).
+    void MenuItemExtractWavClick(const TChooseAudioFile& choose);
+    /// "Take fingerprints of &all audio files in batch conversion folder" over the batch
+    /// folder of the settings (TCommandHandler::MenuItemExtractAllWavClick).
+    void MenuItemExtractAllWavClick();
+
+    /// Space in the fingerprint list: toggles the in-memory mark (bit 0 of Options) of the
+    /// fingerprint in song list slot `slot` and returns the row's new icon (0/1 unmarked,
+    /// 6/7 marked, by enabled/disabled); -1 when the slot holds no fingerprint.
+    std::int32_t ToggleMark(std::int32_t slot);
+    /// Whether the fingerprint of song list slot `slot` is enabled (false for an empty slot).
+    bool FingerprintEnabled(std::int32_t slot) const;
+
+    /// After the preferences closed (OK or Cancel): the recognition thread's option copies and
+    /// the library's fingerprint folder taken again from the settings.
+    void PublishOptions();
+
+    /// The history exported as CSV into `fileName`; a failure is reported as an activity entry.
+    bool SaveHistoryAs(const std::string& fileName);
+    /// The memory listing (the fingerprint list's rows) exported as CSV into `fileName`.
+    bool SaveListingAs(const std::string& fileName);
+
     /// F5 and ActiveOnLoad: channel 0 on under the pause, panel refresh, "Listening to 1
     /// channels...".
     void ActivateAllChannels();
@@ -206,6 +234,7 @@ public:
     void DuplicateDisabled(TRefPtr<TRefCounted> fingerprint) override;
     void ChannelDone(std::int32_t channel) override;
     void UndefinedAction(std::int32_t code) override;
+    void UnhandledAction(std::int32_t code, std::int64_t lParam) override;
     /// The balloon timer's tick (6000 ms after a balloon).
     void BalloonTimerTick();
 
