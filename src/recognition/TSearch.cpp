@@ -46,8 +46,9 @@ private:
 
 TSearch::TSearch(signal::QnKeyConversion& converter, QnCheckKey& verifier,
                  const database::TMediumDB& index, const tracking::TPosting& posting,
-                 const TSearchSettings& settings)
-    : FConverter(converter),
+                 const TSearchSettings& settings, ICaptureKeys* captures)
+    : Captures(captures),
+      FConverter(converter),
       FVerifier(verifier),
       FIndex(index),
       FPosting(posting),

@@ -72,10 +72,11 @@ class TSearch final : public IBlockProcessor {
 public:
     /// All must outlive the search; none is owned. `converter` is the one key converter (used
     /// by others only while recognition is paused), `verifier` the one match verifier, `index`
-    /// the main key index, `settings` the recognition thread's snapshot.
+    /// the main key index, `settings` the recognition thread's snapshot. `captures` (may be
+    /// null; not owned), for instance the program's FptRecorder, takes the keys of every block.
     TSearch(signal::QnKeyConversion& converter, QnCheckKey& verifier,
             const database::TMediumDB& index, const tracking::TPosting& posting,
-            const TSearchSettings& settings);
+            const TSearchSettings& settings, ICaptureKeys* captures = nullptr);
     TSearch(const TSearch&) = delete;
     TSearch& operator=(const TSearch&) = delete;
 
@@ -115,7 +116,9 @@ public:
     /// search without a clip posts acHideBalloon (tray shown, balloon option on). Recognition
     /// thread. Unset: hidden.
     std::function<bool()> BalloonHidden;
-    /// Running captures that take the channels' keys (may be null; not owned).
+    /// Running captures that take the channels' keys: after every block, the block's 32 keys
+    /// in time order, in two pieces when they wrap around the key ring (may be null; not owned;
+    /// set it before the recognition thread starts).
     ICaptureKeys* Captures = nullptr;
     /// Called after every search (step D) with the channel and the stamp of the end of the
     /// analysed audio; a file channel steps its song tracker here. Recognition thread,
