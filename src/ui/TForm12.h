@@ -52,6 +52,8 @@ public:
     /// message "Not all titles could be matched." and the dialog stays open; with none left it
     /// closes with OK.
     void ApplyClick();
+    /// While Apply runs, "&Close", Escape and the close box ask it to stop instead of closing.
+    void reject() override;
     /// Whether Apply is running.
     bool Working() const { return FWorking; }
 
@@ -69,10 +71,6 @@ public:
     QPushButton* CloseButton() const { return FCloseButton; }
     QPushButton* CancelButton() const { return FCancelButton; }
     QLabel* WorkingLabel() const { return FWorkingLabel; }
-
-protected:
-    /// While Apply runs, Escape and the close box ask it to stop instead of closing.
-    void reject() override;
 
 private:
     void SetWorking(bool working);

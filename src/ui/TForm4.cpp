@@ -81,6 +81,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     FQnTitle1->SetIconTop(-1);
 
     auto* body = new QVBoxLayout(FQnTitle1);
+    body->setContentsMargins(0, 0, 0, 0);
     body->setSpacing(0);
     // The panel sets the margins that keep the body inside its border.
     const int bodyWidth = ClientWidth - 2 * FormBorder - 2 * PanelBorder;
