@@ -112,9 +112,11 @@ protected:
         }
         return QDialog::eventFilter(watched, event);
     }
-    void showEvent(QShowEvent* event) override {
-        QDialog::showEvent(event);
-        if (OnShow) OnShow();
+    // After showing, a dialog hands its focus widget a tab focus, which selects a line edit's
+    // whole text; the caret is placed once that is done.
+    void setVisible(bool visible) override {
+        QDialog::setVisible(visible);
+        if (visible && OnShow) OnShow();
     }
 };
 
