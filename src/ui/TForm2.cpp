@@ -64,7 +64,6 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
                                        "title\")."),
                         group);
     Label4->setWordWrap(true);
-    Label4->setEnabled(false);
     groupColumn->addWidget(Label4);
 
     Label1 = new QLabel(
