@@ -28,6 +28,8 @@ constexpr int EditHeight = 21;
 constexpr int DurationLeft = 571;
 constexpr int DurationTop = 100;
 constexpr int DurationRight = FieldLeft + FieldWidth;
+constexpr int DurationCaptionLeft = 517;
+constexpr int DurationGap = 4;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -64,14 +66,13 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     FEditName->setObjectName(QStringLiteral("EditName"));
     FEditName->setGeometry(FieldLeft, 72, FieldWidth, EditHeight);
 
-    auto* durationCaption = new QLabel(QStringLiteral("Duration:"), group);
-    durationCaption->setGeometry(517, DurationTop, DurationLeft - 517, LabelHeight);
+    FDurationCaption = new QLabel(QStringLiteral("Duration:"), group);
+    FDurationCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FLabelDuration = new QLabel(QStringLiteral("0:00"), group);
     FLabelDuration->setObjectName(QStringLiteral("LabelDuration"));
     FLabelDuration->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FLabelDuration->setTextFormat(Qt::PlainText);
-    FLabelDuration->setGeometry(DurationLeft, DurationTop, DurationRight - DurationLeft,
-                                LabelHeight);
+    PlaceDuration();
 
     FOkButton = new QPushButton(QStringLiteral("&Ok"), this);
     FOkButton->setObjectName(QStringLiteral("Button1"));
@@ -108,10 +109,21 @@ void TForm5::SetProperties(const database::TFptProperties& properties) {
     FFileLabel->setText(Q(properties.FileLabel));
     FFileLabel->setCursorPosition(0);
     FLabelDuration->setText(Q(properties.LabelDuration));
-    // Grows to the left for a long duration ("123:45"), keeping its right edge.
-    const int textWidth = QFontMetrics(FLabelDuration->font()).horizontalAdvance(FLabelDuration->text());
-    const int left = std::min(DurationLeft, DurationRight - textWidth);
+    PlaceDuration();
+}
+
+void TForm5::PlaceDuration() {
+    // Grows to the left for a long duration ("123:45"), keeping its right edge; its caption
+    // ends a few pixels before it, whatever the font's widths.
+    const QFontMetrics metrics(FLabelDuration->font());
+    const int left =
+        std::min(DurationLeft, DurationRight - metrics.horizontalAdvance(FLabelDuration->text()));
     FLabelDuration->setGeometry(left, DurationTop, DurationRight - left, LabelHeight);
+    const int captionRight = left - DurationGap;
+    const int captionLeft = std::min(
+        DurationCaptionLeft, captionRight - metrics.horizontalAdvance(FDurationCaption->text()));
+    FDurationCaption->setGeometry(captionLeft, DurationTop, captionRight - captionLeft,
+                                  LabelHeight);
 }
 
 database::TFptProperties TForm5::Properties() const {

@@ -49,9 +49,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    /// LabelDuration right-aligned to the fields' right edge, "Duration:" just before it.
+    void PlaceDuration();
+
     QLineEdit* FFileLabel = nullptr;
     QLineEdit* FEditName = nullptr;
     QLabel* FLabelDuration = nullptr;
+    QLabel* FDurationCaption = nullptr;
     QPushButton* FOkButton = nullptr;
     QPushButton* FCancelButton = nullptr;
 };
