@@ -15,7 +15,14 @@
 #include <QTreeWidget>
 
 #include "UiTestApp.h"
+#include "app/RegStuff.h"
+#include "app/uMainForm.h"
+#include "database/TMemorySongListView.h"
+#include "database/TPlainLibraryUi.h"
+#include "recognition/TChannel.h"
+#include "support/TempDir.h"
 #include "tracking/TDateTime.h"
+#include "tracking/TSystemClock.h"
 
 namespace orvane::ui {
 namespace {
@@ -193,6 +200,81 @@ TEST(OverviewPosition, CountsWholeSecondsSinceTheClipStartAndSaysEndedPastItsLen
         EXPECT_EQ(OverviewPosition(cap, Noon), c.Expected)
             << "pos " << c.Pos << " length " << c.Length << " ago " << c.Ago;
     }
+}
+
+/// A capture that hears nothing, so channel 0 can be switched on without a sound server.
+class TSilentCapture final : public recognition::IAudioCapture {
+public:
+    bool Start(const recognition::TCaptureFormat&) override { return FRecording = true; }
+    void Stop() override { FRecording = false; }
+    bool Recording() const override { return FRecording; }
+    std::string ErrorMessage() const override { return {}; }
+
+private:
+    bool FRecording = false;
+};
+
+class TNullTray final : public tracking::ITrayDisplay {
+public:
+    void SetHint(const std::string&) override {}
+    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {}
+    void HideBalloon() override {}
+};
+
+class TPlainView final : public app::IMainFormView {
+public:
+    database::ISongListView& SongListView() override { return Songs; }
+    database::ILibraryWindow& LibraryWindow() override { return Window; }
+    database::IProgressDialog& ProgressDialog() override { return Progress; }
+    tracking::ITrayDisplay& TrayDisplay() override { return Tray; }
+    void HistoryChanged() override {}
+    void PanelRefresh() override {}
+    void FirstStepsTip() override {}
+
+    database::TMemorySongListView Songs;
+    database::TScriptedLibraryWindow Window;
+    database::TPlainProgressDialog Progress;
+    TNullTray Tray;
+};
+
+TEST_F(TForm10Test, ReadsTheApplicationsChannelAndItsClip) {
+    orvane::test::TTempDir dir;
+    const app::TSettingsLocation location = app::TSettingsLocation::File(
+        QString::fromStdString(dir.File("settings.conf")), QString::fromStdString(dir.Folder()),
+        QString::fromStdString(dir.Folder()));
+    {
+        app::TSettingsStore store(location);
+        store.Settings.FpFolder = dir.Folder();
+        store.Settings.ActiveOnLoad = false;
+        store.RegStuff(true);
+    }
+    TPlainView view;
+    app::TMainFormOptions options;
+    options.Location = location;
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
+    app::TMainForm form(view, options);
+    TForm10 overview(ChannelReaderOf(form));
+    overview.show();
+    EXPECT_TRUE(Rows(overview).empty()) << "before the start there is no channel";
+
+    form.Init();
+    overview.Timer1Timer();
+    EXPECT_TRUE(Rows(overview).empty()) << "the channel is off";
+
+    form.ActivateAllChannels();
+    ASSERT_TRUE(form.ChannelActive());
+    tracking::capInfo cap;
+    cap.Caption = "Live Clip";
+    cap.UniqueID = 2000;
+    cap.Pos = 30.0f;
+    cap.length = 20.0f;
+    cap.TimeStamp = tracking::TSystemClock().Now();
+    form.Channel()->WriteCap(cap);
+    overview.Timer1Timer();
+    EXPECT_EQ(Rows(overview),
+              (std::vector<std::vector<std::string>>{{"Channel01", "Live Clip", "ended"}}));
+    overview.close();
+    form.Shutdown();
 }
 
 }  // namespace
