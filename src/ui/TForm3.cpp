@@ -11,6 +11,8 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,7 +46,10 @@ constexpr int FoldersHeight = 80;
 constexpr int OptionsHeight = 119;
 constexpr int EventsHeight = 135;
 constexpr int EditHeight = 21;
-constexpr int CheckBoxHeight = 17;
+constexpr int CheckBoxHeight = 16;  // the rows lie 16 pixels apart
+// Room right of the rightmost control of a group, and the frame of the page control's pane.
+constexpr int GroupMargin = 8;
+constexpr int PaneFrame = 2;
 
 // The idle timeout field takes at most nine digits, so its number always fits the setting.
 constexpr int IdleTimeoutDigits = 9;
@@ -62,6 +67,19 @@ QComboBox* AddList(QWidget* parent, const QStringList& items, int x, int y, int 
     }
     list->view()->setMinimumWidth(widest);
     return list;
+}
+
+/// Right edge of a control (x + width).
+int RightOf(const QWidget* control) { return control->x() + control->width(); }
+
+/// Width of a drop-down list that shows its longest entry whole, at least `width`.
+int ListWidth(const QComboBox* list, int width) {
+    int widest = 0;
+    for (int i = 0; i < list->count(); ++i) {
+        widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+    }
+    // Room for the frame and the arrow button.
+    return std::max(width, widest + 30);
 }
 
 QCheckBox* AddCheckBox(QWidget* parent, const QString& caption, int x, int y) {
@@ -112,14 +130,19 @@ TForm3::TForm3(TForm3Context context, QWidget* parent)
 
     auto* strip = new QWidget(this);
     strip->setFixedHeight(ButtonStripHeight);
-    const int stripWidth = ClientWidth - 2 * BorderWidth;
+    auto* stripLayout = new QHBoxLayout(strip);
+    stripLayout->setContentsMargins(0, 6, 0, ButtonStripHeight - 6 - 23);
+    stripLayout->setSpacing(7);
+    stripLayout->addStretch(1);
     FOkButton = new QPushButton(QStringLiteral("&Ok"), strip);
     FOkButton->setObjectName(QStringLiteral("Button1"));
-    FOkButton->setGeometry(stripWidth - 2 * 81 - 7, 6, 81, 23);
+    FOkButton->setFixedSize(81, 23);
     FOkButton->setDefault(true);
+    stripLayout->addWidget(FOkButton);
     FCancelButton = new QPushButton(QStringLiteral("&Cancel"), strip);
     FCancelButton->setObjectName(QStringLiteral("Button2"));
-    FCancelButton->setGeometry(stripWidth - 81, 6, 81, 23);
+    FCancelButton->setFixedSize(81, 23);
+    stripLayout->addWidget(FCancelButton);
     layout->addWidget(strip);
     connect(FOkButton, &QPushButton::clicked, this, &TForm3::OkClick);
     connect(FCancelButton, &QPushButton::clicked, this, &TForm3::CancelClick);
@@ -127,8 +150,12 @@ TForm3::TForm3(TForm3Context context, QWidget* parent)
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ShowFocusHelp(); });
 
-    setFixedWidth(ClientWidth);
-    setFixedSize(ClientWidth, sizeHint().height());
+    // The group boxes span the page; the dialog grows when a substitute font needs more room
+    // than the layout's width gives them.
+    const int width = std::max(ClientWidth, FNeededWidth + GroupMargin + 2 * BorderWidth +
+                                                2 * PageBorderWidth + 2 * PaneFrame);
+    setFixedWidth(width);
+    setFixedSize(width, sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -149,8 +176,10 @@ QLabel* TForm3::AddLabel(QWidget* parent, const QString& caption, int x, int y, 
 
 void TForm3::SetHelp(QWidget* control, int context, QLabel* label) {
     control->setWhatsThis(HelpText(context));
+    control->installEventFilter(this);
     if (label != nullptr) {
         label->setWhatsThis(HelpText(context));
+        label->installEventFilter(this);
     }
 }
 
@@ -176,6 +205,15 @@ void TForm3::BuildFolders(QGroupBox* group) {
     FFolderFilesButton2->setObjectName(QStringLiteral("FolderFilesButton2"));
     FFolderFilesButton2->setGeometry(560, 45, 33, 22);
     FFolderFilesButton2->setAutoDefault(false);
+
+    // With the layout's font the fields start at 152; a wider substitute font pushes them
+    // right of their labels.
+    const int editX = std::max({152, RightOf(label4) + 6, RightOf(label5) + 6});
+    FFolderFilesEdit1->move(editX, 20);
+    FFolderFilesEdit2->move(editX, 44);
+    FFolderFilesButton1->move(editX + 408, 20);
+    FFolderFilesButton2->move(editX + 408, 45);
+    FNeededWidth = std::max(FNeededWidth, RightOf(FFolderFilesButton1));
 
     FFolderFilesEdit1->installEventFilter(this);
     FFolderFilesEdit2->installEventFilter(this);
@@ -217,8 +255,8 @@ void TForm3::BuildOptions(QGroupBox* group) {
         AddList(group, {QStringLiteral("low"), QStringLiteral("medium"), QStringLiteral("high")},
                 612, 14, 39);
     FTaskPri->setObjectName(QStringLiteral("TaskPri"));
-    SetHelp(FTaskPri, 17,
-            AddLabel(group, QStringLiteral("Engine task &priority"), 466, 17, FTaskPri));
+    QLabel* label13 = AddLabel(group, QStringLiteral("Engine task &priority"), 466, 17, FTaskPri);
+    SetHelp(FTaskPri, 17, label13);
 
     QStringList channels;
     for (std::int32_t i = 1; i <= FContext.ChannelCount; ++i) {
@@ -226,8 +264,8 @@ void TForm3::BuildOptions(QGroupBox* group) {
     }
     FSimult = AddList(group, channels, 612, 37, 39);
     FSimult->setObjectName(QStringLiteral("Simult"));
-    SetHelp(FSimult, 18,
-            AddLabel(group, QStringLiteral("Simul&taneous channels"), 466, 41, FSimult));
+    QLabel* label3 = AddLabel(group, QStringLiteral("Simul&taneous channels"), 466, 41, FSimult);
+    SetHelp(FSimult, 18, label3);
 
     FEdit3 = new QLineEdit(group);
     FEdit3->setObjectName(QStringLiteral("Edit3"));
@@ -237,16 +275,44 @@ void TForm3::BuildOptions(QGroupBox* group) {
     FEdit3->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(IdleTimeoutDigits)), FEdit3));
     FEdit3->installEventFilter(this);
-    SetHelp(FEdit3, 20, AddLabel(group, QStringLiteral("T&imeout until idle"), 466, 65, FEdit3));
+    QLabel* label2 = AddLabel(group, QStringLiteral("T&imeout until idle"), 466, 65, FEdit3);
+    SetHelp(FEdit3, 20, label2);
 
     FKeepLongest = AddList(
         group, {QStringLiteral("shortest fingerprint"), QStringLiteral("longest fingerprint")}, 322,
         84, 129);
     FKeepLongest->setObjectName(QStringLiteral("KeepLongest"));
-    SetHelp(FKeepLongest, 10,
-            AddLabel(group,
-                     QStringLiteral("When duplicate fingerprints are found, disable all but the"),
-                     8, 88, FKeepLongest));
+    QLabel* label11 = AddLabel(
+        group, QStringLiteral("When duplicate fingerprints are found, disable all but the"), 8, 88,
+        FKeepLongest);
+    SetHelp(FKeepLongest, 10, label11);
+
+    // The layout's columns, pushed right where a wider substitute font needs the room, and
+    // lists wide enough to show their entries whole.
+    const int column2 = std::max({287, RightOf(FCheckBox2) + 12, RightOf(FCheckBoxBalloon) + 12,
+                                  RightOf(FCheckBoxTray) + 12, RightOf(FStartOnLoad) + 12});
+    for (QCheckBox* box : {FSpAnnounce, FhighInteg, FComp}) {
+        box->move(column2, box->y());
+    }
+    const int column3 =
+        std::max({466, RightOf(FSpAnnounce) + 12, RightOf(FhighInteg) + 12, RightOf(FComp) + 12});
+    for (QLabel* label : {label13, label3, label2}) {
+        label->move(column3, label->y());
+    }
+    const int listX =
+        std::max({612, RightOf(label13) + 8, RightOf(label3) + 8, RightOf(label2) + 8});
+    const int listWidth = std::max(ListWidth(FTaskPri, 39), ListWidth(FSimult, 39));
+    FTaskPri->setGeometry(listX, 14, listWidth, EditHeight);
+    FSimult->setGeometry(listX, 37, listWidth, EditHeight);
+    // Room for four digits at least (an hour is 3600 seconds).
+    FEdit3->setGeometry(
+        listX + 1, 62,
+        std::max(25, FEdit3->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8),
+        EditHeight);
+    FKeepLongest->setGeometry(std::max(322, RightOf(label11) + 6), 84, ListWidth(FKeepLongest, 129),
+                              EditHeight);
+    FNeededWidth =
+        std::max({FNeededWidth, RightOf(FTaskPri), RightOf(FEdit3), RightOf(FKeepLongest)});
 
     connect(FCheckBoxTray, &QCheckBox::toggled, this, &TForm3::TrayChanged);
     connect(FSimult, &QComboBox::activated, this, &TForm3::SimultChange);
@@ -272,6 +338,7 @@ void TForm3::BuildEvents(QGroupBox* group) {
     FDelButton->setObjectName(QStringLiteral("DelButton"));
     FDelButton->setGeometry(508, 96, 81, 23);
     FDelButton->setAutoDefault(false);
+    FNeededWidth = std::max(FNeededWidth, RightOf(FDelButton));
 
     connect(FCheckBox5, &QCheckBox::toggled, this, &TForm3::EventsEnabledChanged);
     connect(FUpButton, &QPushButton::clicked, this, [this] { MoveEvent(-1); });
@@ -349,6 +416,15 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WhatsThis && watched->isWidgetType()) {
+        // The "?" button's click on a control: its text with the line breaks the popup shows.
+        auto* control = static_cast<QWidget*>(watched);
+        if (!control->whatsThis().isEmpty()) {
+            QWhatsThis::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                                 PopupText(control->whatsThis()), control);
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusOut) {
         if (watched == FFolderFilesEdit1 || watched == FFolderFilesEdit2) {
             FolderExit(static_cast<QLineEdit*>(watched));
@@ -606,12 +682,19 @@ QString TForm3::HelpText(int context) {
     }
 }
 
+QString TForm3::PopupText(QString text) {
+    // A carriage return starts a new line of the popup; the popup's plain text knows only "\n".
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 bool TForm3::ShowHelp(int context, QPoint globalPos) {
     const QString text = HelpText(context);
     if (text.isEmpty()) {
         return false;
     }
-    QWhatsThis::showText(globalPos, text, this);
+    QWhatsThis::showText(globalPos, PopupText(text), this);
     return true;
 }
 

@@ -109,6 +109,8 @@ public:
     /// The text of help context `context` exactly as the popup shows it; empty outside 1 ... 21
     /// and for contexts without a control here.
     static QString HelpText(int context);
+    /// `text` as the popup shows it: each carriage return starts a new line.
+    static QString PopupText(QString text);
     /// Shows the text of `context` near `globalPos` (screen pixels). Returns false, showing
     /// nothing, when the context has no text.
     bool ShowHelp(int context, QPoint globalPos);
@@ -187,6 +189,8 @@ private:
     void ReportError(const std::string& message);
 
     TForm3Context FContext;
+    /// Right edge of the rightmost control of the group boxes (pixels at 96 dpi).
+    int FNeededWidth = 0;
     std::vector<bool> FActiveChannels;
     /// The balloon option's checked state while the tray option is off.
     bool FBalloonTag = true;
