@@ -140,7 +140,8 @@ void TForm10::ShowOverview() {
 }
 
 void TForm10::Timer1Timer() {
-    const std::vector<TOverviewChannel> channels = FReader ? FReader() : std::vector<TOverviewChannel>{};
+    const std::vector<TOverviewChannel> channels =
+        FReader ? FReader() : std::vector<TOverviewChannel>{};
     if (isVisible()) {
         FStatus->showMessage(QStringLiteral("System time: ") + Q(tracking::DateTimeText(FClock())));
         bool rebuild = channels.size() != Lines.size();

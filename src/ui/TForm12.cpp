@@ -147,8 +147,9 @@ void TForm12::ApplyClick() {
     if (result.Lines.empty()) {
         accept();
     } else if (!result.Cancelled) {
-        ShowMessage(QString::fromLatin1(database::NotAllMatchedMessage.data(),
-                                        static_cast<qsizetype>(database::NotAllMatchedMessage.size())));
+        ShowMessage(
+            QString::fromLatin1(database::NotAllMatchedMessage.data(),
+                                static_cast<qsizetype>(database::NotAllMatchedMessage.size())));
     }
 }
 

@@ -108,8 +108,9 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     auto* strip = new QFrame(FQnTitle1);
     strip->setObjectName(QStringLiteral("LowerStrip"));
     strip->setFixedHeight(LowerStripHeight);
-    strip->setStyleSheet(QStringLiteral("QFrame#LowerStrip { background: white; border: 1px solid %1; }")
-                             .arg(Rgb(PanelFrameColor).name()));
+    strip->setStyleSheet(
+        QStringLiteral("QFrame#LowerStrip { background: white; border: 1px solid %1; }")
+            .arg(Rgb(PanelFrameColor).name()));
     body->addWidget(strip);
     auto* stripLayout = new QVBoxLayout(strip);
     stripLayout->setContentsMargins(4, 1, 4, 1);

@@ -4,7 +4,6 @@
 #include "ui/TForm10.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,7 +132,8 @@ TEST_F(TForm10Test, ShowsNoRowWhileNoChannelIsActiveAndRebuildsWhenOneIsActivate
     Channels[0].Cap = Clip("Hit Song", 10.0f, 200.0f, 5.0);
     form->Timer1Timer();
     EXPECT_EQ(form->Rebuilds(), rebuilds + 1);
-    EXPECT_EQ(Rows(*form), (std::vector<std::vector<std::string>>{{"Channel01", "Hit Song", "0:15"}}));
+    EXPECT_EQ(Rows(*form),
+              (std::vector<std::vector<std::string>>{{"Channel01", "Hit Song", "0:15"}}));
 
     Channels[0].Active = false;
     form->Timer1Timer();
@@ -181,15 +181,13 @@ TEST(OverviewPosition, CountsWholeSecondsSinceTheClipStartAndSaysEndedPastItsLen
         const char* Expected;
     };
     const TCase cases[] = {
-        {0.0f, 200.0f, 0.0, "0:00"},
-        {10.0f, 200.0f, 5.0, "0:15"},
+        {0.0f, 200.0f, 0.0, "0:00"},    {10.0f, 200.0f, 5.0, "0:15"},
         {59.5f, 200.0f, 0.0, "1:00"},   // halves to even: 59.5 -> 60
         {58.5f, 200.0f, 0.0, "0:58"},   // 58.5 -> 58
         {100.0f, 100.0f, 0.0, "1:40"},  // at the length: not yet ended
-        {100.0f, 100.0f, 1.0, "ended"},
-        {99.0f, 100.0f, 1.4, "1:40"},   // 100.4 rounds to 100
-        {99.0f, 100.0f, 1.6, "ended"},  // 100.6 rounds to 101
-        {0.0f, 100.0f, -3.0, "0:00"},   // a stamp in the future reads as the start
+        {100.0f, 100.0f, 1.0, "ended"}, {99.0f, 100.0f, 1.4, "1:40"},  // 100.4 rounds to 100
+        {99.0f, 100.0f, 1.6, "ended"},                                 // 100.6 rounds to 101
+        {0.0f, 100.0f, -3.0, "0:00"},  // a stamp in the future reads as the start
     };
     for (const TCase& c : cases) {
         tracking::capInfo cap;
@@ -217,7 +215,8 @@ private:
 class TNullTray final : public tracking::ITrayDisplay {
 public:
     void SetHint(const std::string&) override {}
-    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {}
+    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {
+    }
     void HideBalloon() override {}
 };
 

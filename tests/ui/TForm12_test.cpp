@@ -4,7 +4,6 @@
 #include "ui/TForm12.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -30,11 +29,13 @@ protected:
 
     /// A dialog over the kit's library whose messages are recorded.
     std::unique_ptr<TForm12> Make() {
-        auto dialog = std::make_unique<TForm12>(
-            [this](std::vector<std::string> lines, bool& doCancel) {
+        auto dialog =
+            std::make_unique<TForm12>([this](std::vector<std::string> lines, bool& doCancel) {
                 return Kit.Library.ApplyDeletionList(std::move(lines), doCancel);
             });
-        dialog->ShowMessage = [this](const QString& text) { Messages.push_back(text.toStdString()); };
+        dialog->ShowMessage = [this](const QString& text) {
+            Messages.push_back(text.toStdString());
+        };
         return dialog;
     }
 

@@ -2,9 +2,8 @@
 // closing by the button or Escape.
 #include "ui/TForm4.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -20,7 +19,8 @@ namespace {
 class TForm4Test : public test::TUiTest {};
 
 int CentredLeft(const TQnTitle& panel) {
-    return (panel.width() - QFontMetrics(panel.CaptionFont()).horizontalAdvance(panel.Caption())) / 2;
+    return (panel.width() - QFontMetrics(panel.CaptionFont()).horizontalAdvance(panel.Caption())) /
+           2;
 }
 
 TEST_F(TForm4Test, NamesTheProductItsVersionAndWhatItDoes) {
@@ -89,9 +89,9 @@ TEST_F(TForm4Test, CloseButtonAndEscapeBothCloseTheBox) {
 TEST_F(TForm4Test, BodyPartsStayInsideTheWindow) {
     TForm4 box;
     box.show();
-    for (const QWidget* part : {static_cast<QWidget*>(box.CloseButton()),
-                                static_cast<QWidget*>(box.UpperLabel()),
-                                static_cast<QWidget*>(box.LowerLabel())}) {
+    for (const QWidget* part :
+         {static_cast<QWidget*>(box.CloseButton()), static_cast<QWidget*>(box.UpperLabel()),
+          static_cast<QWidget*>(box.LowerLabel())}) {
         const QRect inBox(part->mapTo(&box, QPoint(0, 0)), part->size());
         EXPECT_TRUE(box.rect().contains(inBox)) << part->objectName().toStdString();
     }

@@ -2,9 +2,8 @@
 // name back, "&Cancel", Escape and the close box leave the fields alone.
 #include "ui/TForm5.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
