@@ -149,6 +149,9 @@ TForm3::TForm3(TForm3Context context, QWidget* parent)
 
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ShowFocusHelp(); });
+    // The title bar's "?" enters the same mode; not every window manager draws that button.
+    auto* helpMode = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1), this);
+    connect(helpMode, &QShortcut::activated, this, [] { QWhatsThis::enterWhatsThisMode(); });
 
     // The group boxes span the page; the dialog grows when a substitute font needs more room
     // than the layout's width gives them.

@@ -3,7 +3,8 @@
 // both; "&Cancel" (or Escape) loads the stored settings and events again and gives every channel
 // back the active state it had when the dialog was shown; the close box keeps the edited values
 // as the live settings without saving or loading anything. Each option explains itself through
-// What's This (the title bar's "?" or F1 on the focused control).
+// What's This (the title bar's "?" or Shift+F1, then a click on a control; or F1 on the focused
+// control).
 // Thread: main thread only. The main window publishes the recognition thread's options after the
 // dialog closes (under the recognition lock); nothing here touches the recognition thread.
 #pragma once

@@ -3,6 +3,7 @@
 // the tray and balloon options, the event list and the context help.
 #include "ui/TForm3.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <memory>
@@ -27,6 +28,10 @@
 #include "UiTestApp.h"
 #include "app/RegStuff.h"
 #include "app/TEvents.h"
+#include "app/uMainForm.h"
+#include "database/TMemorySongListView.h"
+#include "database/TPlainLibraryUi.h"
+#include "platform/PlatformAudio.h"
 #include "support/TempDir.h"
 #include "tracking/TEventServe.h"
 
@@ -48,6 +53,46 @@ QStringList Names(std::initializer_list<const char*> names) {
     for (const char* name : names) list << QString::fromUtf8(name);
     return list;
 }
+
+/// Channel 0's capture of the running application: always starts, hears nothing.
+class TSilentCapture final : public recognition::IAudioCapture {
+public:
+    bool Start(const recognition::TCaptureFormat&) override {
+        FRecording = true;
+        return true;
+    }
+    void Stop() override { FRecording = false; }
+    bool Recording() const override { return FRecording; }
+    std::string ErrorMessage() const override { return {}; }
+
+private:
+    bool FRecording = false;
+};
+
+class TNullTray final : public tracking::ITrayDisplay {
+public:
+    void SetHint(const std::string&) override {}
+    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {
+    }
+    void HideBalloon() override {}
+};
+
+/// The window side of a running application, with nothing on the screen.
+class TPlainView final : public app::IMainFormView {
+public:
+    database::ISongListView& SongListView() override { return Songs; }
+    database::ILibraryWindow& LibraryWindow() override { return Window; }
+    database::IProgressDialog& ProgressDialog() override { return Progress; }
+    tracking::ITrayDisplay& TrayDisplay() override { return Tray; }
+    void HistoryChanged() override {}
+    void PanelRefresh() override {}
+    void FirstStepsTip() override {}
+
+    database::TMemorySongListView Songs;
+    database::TScriptedLibraryWindow Window;
+    database::TPlainProgressDialog Progress;
+    TNullTray Tray;
+};
 
 class TForm3Test : public test::TUiTest {
 protected:
@@ -520,6 +565,10 @@ TEST_F(TForm3Test, F1ShowsTheFocusedControlsText) {
     QWhatsThis::hideText();
     EXPECT_TRUE(dialog->ShowHelp(20, QPoint(10, 10)));
     QWhatsThis::hideText();
+
+    QTest::keyClick(dialog->Edit3(), Qt::Key_F1, Qt::ShiftModifier);
+    EXPECT_TRUE(QWhatsThis::inWhatsThisMode());
+    QWhatsThis::leaveWhatsThisMode();
 }
 
 TEST_F(TForm3Test, TheHelpButtonsClickOnAControlShowsItsTextLineByLine) {
@@ -536,6 +585,30 @@ TEST_F(TForm3Test, TheHelpButtonsClickOnAControlShowsItsTextLineByLine) {
     EXPECT_TRUE(
         shown.startsWith(QStringLiteral("Change the process task priority of the "
                                         "recognition algorithm thread. \n \u00b7 Choose low")));
+}
+
+TEST_F(TForm3Test, CancelSwitchesTheRunningApplicationsChannelBackOn) {
+    platform::InstallAudioConversion();
+    std::filesystem::create_directories(Store->Settings.FpFolder);
+    TPlainView view;
+    app::TMainFormOptions options;
+    options.Location = Location;
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
+    app::TMainForm form(view, options);
+    form.Init();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(form.ChannelActive());
+
+    TForm3 dialog(TForm3::ContextOf(form, Events, *EventStore));
+    dialog.Prepare();
+    ASSERT_EQ(dialog.ActiveChannels(), std::vector<bool>{true});
+    dialog.highInteg()->setChecked(true);
+    form.SetChannelActive(false);
+    dialog.CancelClick();
+
+    EXPECT_TRUE(form.ChannelActive());
+    EXPECT_FALSE(form.SettingsStore().Settings.Highquality);
+    form.Shutdown();
 }
 
 }  // namespace
