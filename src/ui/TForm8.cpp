@@ -1,5 +1,7 @@
 #include "ui/TForm8.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
@@ -118,15 +120,29 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent) {
     auto* note = new QLabel(group);
     note->setObjectName(QStringLiteral("Note"));
     note->setText(QString::fromUtf8(NoteText));
-    note->setGeometry(8, 232, 449, 45);
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The note's lines are broken for Tahoma; a wider font gets one paragraph wrapped to the
+    // group's width instead, and the dialog grows by the lines that adds.
+    int widest = 0;
+    for (const QString& line : note->text().split(QStringLiteral("\r\n"))) {
+        widest = std::max(widest, note->fontMetrics().horizontalAdvance(line));
+    }
+    if (widest > 449) {
+        note->setText(note->text().replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
+        note->setWordWrap(true);
+    }
+    const int noteHeight = std::max(45, note->heightForWidth(449));
+    const int grow = noteHeight - 45;
+    note->setGeometry(8, 232, 449, noteHeight);
+    group->setGeometry(5, 5, 465, 281 + grow);
+    setFixedSize(475, 312 + grow);
 
     FSelect = new QPushButton(QStringLiteral("&Select"), this);
-    FSelect->setGeometry(152, 288, 80, 23);
+    FSelect->setGeometry(152, 288 + grow, 80, 23);
     FSelect->setDefault(true);
     connect(FSelect, &QPushButton::clicked, this, &TForm8::SelectClicked);
     FCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    FCancel->setGeometry(240, 288, 80, 23);
+    FCancel->setGeometry(240, 288 + grow, 80, 23);
     connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     OnSetParameters = [this](const audio::TLInfo& device) {
