@@ -173,9 +173,9 @@ TEST(FptRecorder, ACaptureStopsItselfOnlyWhenItHoldsMoreThanTheLimit) {
         std::int64_t Keys;
         bool Stops;
     };
-    for (const TCase& c : {TCase{0, false}, TCase{MaxCaptureKeys - 1, false},
-                           TCase{MaxCaptureKeys, false}, TCase{MaxCaptureKeys + 1, true},
-                           TCase{MaxCaptureKeys + 32, true}}) {
+    for (const TCase& c :
+         {TCase{0, false}, TCase{MaxCaptureKeys - 1, false}, TCase{MaxCaptureKeys, false},
+          TCase{MaxCaptureKeys + 1, true}, TCase{MaxCaptureKeys + 32, true}}) {
         EXPECT_EQ(CaptureLimitReached(c.Keys), c.Stops) << c.Keys;
     }
     EXPECT_EQ(MaxCaptureKeys, 1048320);

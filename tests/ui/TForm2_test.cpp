@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -103,7 +103,8 @@ TEST_F(TForm2Test, ShowsItsCaptionButtonsAndTheRunningDurationAtOnce) {
     EXPECT_TRUE(Dialog.Timer1->isActive());
     EXPECT_EQ(Dialog.Timer1->interval(), 1000);
     // 870 keys are 10.1 s.
-    EXPECT_EQ(Dialog.StatusText(), QStringLiteral("Capturing in progress... [0:10] - max 3 h 23 min"));
+    EXPECT_EQ(Dialog.StatusText(),
+              QStringLiteral("Capturing in progress... [0:10] - max 3 h 23 min"));
     Dialog.hide();
     EXPECT_FALSE(Dialog.Timer1->isActive());
 }
@@ -180,11 +181,9 @@ TEST_F(TForm2Test, ACaptureBeyondTheKeyLimitStopsByItself) {
 
 TEST_F(TForm2Test, EscapeClosesTheDialogAsCancel) {
     Dialog.Prepare(MakeRef<TRecInfo>(), &Recorder);
-    int result = -1;
     WhenShown(Dialog, [&] { QTest::keyClick(&Dialog, Qt::Key_Escape); });
     QTimer::singleShot(10000, &Dialog, [&] { Dialog.done(42); });
-    result = Dialog.exec();
-    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(Dialog.exec(), QDialog::Rejected);
 }
 
 /// A capture flow with a recording host, a temporary fingerprint folder and a way to act on the
@@ -250,7 +249,10 @@ TEST_F(TCaptureFlowTest, RefusesOrStopsBeforeCapturingWhenItCannotOrShouldNotSta
     };
     const std::vector<TCase> cases = {
         {true, 1, true, TCaptureOutcome::coOtherTasks, {"There are currently other tasks running"}},
-        {false, 0, true, TCaptureOutcome::coNoActiveChannel,
+        {false,
+         0,
+         true,
+         TCaptureOutcome::coNoActiveChannel,
          {"There are currently no active channels. \nFingerprints can only be captured from "
           "active channels."}},
         {false, 1, false, TCaptureOutcome::coDeclined, {}},
@@ -262,9 +264,12 @@ TEST_F(TCaptureFlowTest, RefusesOrStopsBeforeCapturingWhenItCannotOrShouldNotSta
         Messages.clear();
         Questions.clear();
         bool dialogShown = false;
+        WhenShown(Dialog, [&] {
+            dialogShown = true;
+            Dialog.reject();
+        });
         TForm2Capture flow(Recorder, Dialog, Host);
         EXPECT_EQ(flow.MenuItemCapAudioInClick(), c.Outcome);
-        dialogShown = Dialog.isVisible();
         EXPECT_FALSE(dialogShown);
         EXPECT_EQ(Messages, c.Messages);
         EXPECT_EQ(Questions.size(), c.Outcome == TCaptureOutcome::coDeclined ? 1u : 0u);
@@ -321,9 +326,7 @@ TEST_F(TCaptureFlowTest, SavingWritesTheKeysUnderTheTitleMadeSafeAndLoadsTheFile
 
 TEST_F(TCaptureFlowTest, ATitleWhoseFileExistsIsRefusedAndAnotherOneCanBeChosen) {
     const std::string existing = Folder + "/Artist - Song.qnf";
-    {
-        std::ofstream(existing) << "another fingerprint";
-    }
+    { std::ofstream(existing) << "another fingerprint"; }
     const TCaptureOutcome outcome = Run([&] {
         Feed(64);
         QTest::mouseClick(Dialog.Button4, Qt::LeftButton);
@@ -378,8 +381,8 @@ TEST_F(TForm2Test, ACapturedClipIsSavedLoadedAndRecognisedWhenItPlaysAgain) {
         lock, [] { QCoreApplication::processEvents(); },
         [&] { return thread != nullptr && thread->Running(); });
     FptRecorder recorder(pause);
-    recognition::TSearch search(converter, verifier, standalone.Index, standalone.Posting,
-                                settings, &recorder);
+    recognition::TSearch search(converter, verifier, standalone.Index, standalone.Posting, settings,
+                                &recorder);
     thread = std::make_unique<recognition::QnChServer>(lock, search, converter, settings);
     recognition::TChannel channel(0, 0, "Channel01", lock, standalone.Posting,
                                   platform::MakePulseCapture());
