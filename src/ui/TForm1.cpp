@@ -783,12 +783,18 @@ void TForm1::ToTray() {
 
 void TForm1::SysMinimizeClick() {
     if (!FForm->Started() || FClosing) return;
-    if (FForm->SettingsStore().Settings.Systray) ToTray();
+    // Minimising is still under way (showMinimized shows the window after the state change):
+    // the window leaves the taskbar once it is done.
+    if (FForm->SettingsStore().Settings.Systray) {
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && isVisible() && !FClosing) ToTray();
+        });
+    }
 }
 
 void TForm1::Minimizetosystemtray1Click() {
     showMinimized();
-    if (!FForm->Started() || !FForm->SettingsStore().Settings.Systray) ToTray();
+    ToTray();
 }
 
 void TForm1::TrayClick() {
