@@ -1,13 +1,12 @@
 #include "platform/MemoryInfo.h"
 
-#include <malloc.h>
-#include <sys/sysinfo.h>
-
 #include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <malloc.h>
 #include <string>
+#include <sys/sysinfo.h>
 
 namespace orvane::platform {
 
@@ -47,7 +46,8 @@ std::optional<std::uint64_t> ProcValue(std::string_view text, std::string_view k
         std::size_t pos = key.size() + 1;
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
         std::uint64_t value = 0;
-        const auto [end, error] = std::from_chars(line.data() + pos, line.data() + line.size(), value);
+        const auto [end, error] =
+            std::from_chars(line.data() + pos, line.data() + line.size(), value);
         if (error != std::errc()) return std::nullopt;
         std::string_view unit = line.substr(static_cast<std::size_t>(end - line.data()));
         while (!unit.empty() && IsBlank(unit.front())) unit.remove_prefix(1);

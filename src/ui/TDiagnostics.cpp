@@ -1,5 +1,9 @@
 #include "ui/TDiagnostics.h"
 
+#include <algorithm>
+#include <exception>
+#include <string>
+
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -7,9 +11,6 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <exception>
-#include <string>
 
 #include "database/DBTabl.h"
 #include "database/TSongList.h"
@@ -169,12 +170,12 @@ QStringList DatabaseReport(const TDatabaseReportParts& parts, const platform::TM
               << QStringLiteral("Total page file: ") + Mb(memory.TotalPageFile)
               << QStringLiteral("Available page file: ") + Mb(memory.AvailPageFile)
               << QStringLiteral("Total virtual memory: ") + Mb(memory.TotalVirtual)
-              << QStringLiteral("Available virtual memory: ") + Mb(memory.AvailVirtual)
-              << QString() << QStringLiteral("APPLICATION MEMORY INFORMATION")
+              << QStringLiteral("Available virtual memory: ") + Mb(memory.AvailVirtual) << QString()
+              << QStringLiteral("APPLICATION MEMORY INFORMATION")
               << QStringLiteral("Largest free virtual memory block: ") +
                      Mb(memory.LargestFreeRegion)
-              << QStringLiteral("Total current memory usage: ") + Mb(memory.WorkingSet)
-              << QString() << QStringLiteral("APPLICATION HEAP INFORMATION")
+              << QStringLiteral("Total current memory usage: ") + Mb(memory.WorkingSet) << QString()
+              << QStringLiteral("APPLICATION HEAP INFORMATION")
               << QStringLiteral("Allocated Medium Block Count: ") +
                      (memory.MediumBlockCount ? QString::number(*memory.MediumBlockCount)
                                               : QStringLiteral("n/a"))
@@ -236,8 +237,8 @@ QStringList DatabaseReport(const TDatabaseReportParts& parts, const platform::TM
                 step = QStringLiteral("#9");
             } catch (const std::exception& error) {
                 lines << QStringLiteral("Error querying ") + QString::number(slot) +
-                             QLatin1Char(' ') + QString::fromUtf8(error.what()) +
-                             QLatin1Char(' ') + step;
+                             QLatin1Char(' ') + QString::fromUtf8(error.what()) + QLatin1Char(' ') +
+                             step;
             }
         }
         lines << QStringLiteral("Done.");

@@ -6,14 +6,15 @@
 // picture only reads the fingerprint and looks keys up in the index.
 #pragma once
 
-#include <QDateTime>
-#include <QImage>
-#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <vector>
+
+#include <QDateTime>
+#include <QImage>
+#include <QStringList>
 
 #include "platform/MemoryInfo.h"
 

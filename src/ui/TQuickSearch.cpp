@@ -1,5 +1,8 @@
 #include "ui/TQuickSearch.h"
 
+#include <functional>
+#include <memory>
+
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QGroupBox>
@@ -10,8 +13,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <functional>
-#include <memory>
 
 #include "ui/QnTitle.h"
 
@@ -90,9 +91,7 @@ std::vector<int> QuickSearchFilter(const QString& text, const QStringList& capti
     return found;
 }
 
-bool OpensQuickSearch(QChar typed) {
-    return IsWordChar(typed) && typed != QLatin1Char('-');
-}
+bool OpensQuickSearch(QChar typed) { return IsWordChar(typed) && typed != QLatin1Char('-'); }
 
 // The window: it hands the search field's keys to its owner and puts the caret after the
 // initial text whenever it is shown.
@@ -197,9 +196,7 @@ TQuickSearch::TQuickSearch(QWidget* parent, const QPoint& position, const QStrin
     FEdit->installEventFilter(form);
 }
 
-TQuickSearch::~TQuickSearch() {
-    delete FForm.data();
-}
+TQuickSearch::~TQuickSearch() { delete FForm.data(); }
 
 void TQuickSearch::Search(const QString& text) {
     FListBox->clear();

@@ -4,13 +4,14 @@
 // Thread: main thread only.
 #pragma once
 
+#include <vector>
+
 #include <QDialog>
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <vector>
 
 class QEvent;
 class QGroupBox;

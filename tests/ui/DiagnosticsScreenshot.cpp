@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     database::TSongList songs(pause, posting, view);
     database::TMediumDB db;
     std::int32_t shown = -1;
-    for (const auto& [seed, seconds] : {std::pair{11U, 220}, std::pair{12U, 90}, std::pair{13U, 60}}) {
+    for (const auto& [seed, seconds] :
+         {std::pair{11U, 220}, std::pair{12U, 90}, std::pair{13U, 60}}) {
         const auto song = Fingerprint(dir, seed, seconds);
         const std::int32_t slot = songs.reserveSongIndex();
         songs.setFileName(slot, dir.File("clip" + std::to_string(seed) + ".qnf"));
@@ -84,9 +85,9 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     if (!shot.save(out)) return 1;
 
-    const QStringList lines = ui::DatabaseReport(ui::TDatabaseReportParts{db, songs, pause, {0}},
-                                                 platform::ReadMemoryInfo(),
-                                                 QDateTime::currentDateTime());
+    const QStringList lines =
+        ui::DatabaseReport(ui::TDatabaseReportParts{db, songs, pause, {0}},
+                           platform::ReadMemoryInfo(), QDateTime::currentDateTime());
     std::printf("%s\n", lines.join(QLatin1Char('\n')).toStdString().c_str());
     return 0;
 }

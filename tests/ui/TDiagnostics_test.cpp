@@ -300,7 +300,8 @@ TEST_F(TDiagnosticsTest, ALoadedFingerprintIsDrawnFromTheIndexAndAnUnknownOneInR
     ASSERT_GT(keys.size(), 300u);
     for (const int n : {0, 17, 299}) {
         for (int bit = 0; bit < 32; ++bit) {
-            EXPECT_EQ(known.pixel(n, bit) != Black, ((keys[static_cast<std::size_t>(n)] >> bit) & 1U) != 0)
+            EXPECT_EQ(known.pixel(n, bit) != Black,
+                      ((keys[static_cast<std::size_t>(n)] >> bit) & 1U) != 0)
                 << n << " " << bit;
         }
     }

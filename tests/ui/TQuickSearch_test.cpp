@@ -2,8 +2,8 @@
 // captions, the keys of its search field, and the row it selects in the fingerprint list.
 #include "ui/TQuickSearch.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,13 +39,14 @@ TEST_P(QuickSearchWordsTable, SplitsAtEveryCharacterOutsideDashDigitsAndAsciiLet
     EXPECT_EQ(Words(GetParam().Text), expected) << GetParam().Text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, QuickSearchWordsTable,
-    ::testing::Values(TWordCase{"BEAT it", {"BEAT", "IT"}}, TWordCase{"beat-it", {"BEAT-IT"}},
-                      TWordCase{"   ", {}}, TWordCase{"", {}}, TWordCase{"Café", {"CAF"}},
-                      TWordCase{"a", {"A"}}, TWordCase{"x_y.z(2)", {"X", "Y", "Z", "2"}},
-                      TWordCase{"  -- 99 Luft", {"--", "99", "LUFT"}},
-                      TWordCase{"naïve straße", {"NA", "VE", "STRA", "E"}}));
+INSTANTIATE_TEST_SUITE_P(Cases, QuickSearchWordsTable,
+                         ::testing::Values(TWordCase{"BEAT it", {"BEAT", "IT"}},
+                                           TWordCase{"beat-it", {"BEAT-IT"}}, TWordCase{"   ", {}},
+                                           TWordCase{"", {}}, TWordCase{"Café", {"CAF"}},
+                                           TWordCase{"a", {"A"}},
+                                           TWordCase{"x_y.z(2)", {"X", "Y", "Z", "2"}},
+                                           TWordCase{"  -- 99 Luft", {"--", "99", "LUFT"}},
+                                           TWordCase{"naïve straße", {"NA", "VE", "STRA", "E"}}));
 
 TEST(QuickSearchRules, UpperCasesOnlyTheLettersAToZ) {
     EXPECT_EQ(QuickSearchUpper(QString::fromUtf8("abz AZ é ß 09-")),
@@ -56,11 +57,9 @@ TEST(QuickSearchRules, FindsTheCaptionsThatContainEveryWordInListOrder) {
     const QStringList captions = {QStringLiteral("Unrelated"), QStringLiteral("Beat It (live)"),
                                   QStringLiteral("it's a beat"), QStringLiteral("beat-it remix"),
                                   QStringLiteral("Beat only")};
-    EXPECT_EQ(QuickSearchFilter(QStringLiteral("BEAT it"), captions),
-              (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(QuickSearchFilter(QStringLiteral("BEAT it"), captions), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(QuickSearchFilter(QStringLiteral("beat-it"), captions), (std::vector<int>{3}));
-    EXPECT_EQ(QuickSearchFilter(QStringLiteral("  "), captions),
-              (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(QuickSearchFilter(QStringLiteral("  "), captions), (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(QuickSearchFilter(QStringLiteral("zzz"), captions), (std::vector<int>{}));
 }
 
@@ -85,8 +84,8 @@ protected:
         FList->setHeaderLabels({QStringLiteral("Fingerprint name"), QStringLiteral("Duration")});
         for (const char* caption :
              {"Another One", "Beat It (live)", "Billie Jean", "it's a beat", "Thriller"}) {
-            FList->addTopLevelItem(new QTreeWidgetItem({QString::fromUtf8(caption),
-                                                        QStringLiteral("3:00")}));
+            FList->addTopLevelItem(
+                new QTreeWidgetItem({QString::fromUtf8(caption), QStringLiteral("3:00")}));
         }
         // Whatever a faulty test leaves open is closed, so no test waits forever.
         FWatchdog.setSingleShot(true);
