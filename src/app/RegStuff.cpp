@@ -237,6 +237,12 @@ bool TSettingsStore::Load() {
                     "\" is malformed; what could be read is used.");
     }
     if (store->allKeys().isEmpty()) {
+        // Nothing stored yet: a first start. The defaults stand, and the default fingerprint
+        // folder is examined (and made) as on every later start, so a new user meets an empty
+        // library and the first-steps window rather than a folder that does not exist.
+        if (FolderChecks) {
+            CheckFingerprintFolder();
+        }
         PublishSnapshot();
         ApplyToEngine();
         return false;

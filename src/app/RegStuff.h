@@ -67,7 +67,8 @@ public:
 
     /// Loads (`save` false) or saves (`save` true) the settings in the fixed order, then
     /// publishes the snapshot. Load returns false when the store holds nothing yet (first start:
-    /// the live copy keeps its values, the folders are not examined); save returns false, without
+    /// the live copy keeps its values, and the fingerprint folder is examined and made as on
+    /// any start); save returns false, without
     /// a snapshot, when the store cannot be written. A value of the wrong type, out of its range,
     /// or an IdleTimeout that is not a whole number gets an error naming the value (LastErrors,
     /// OnError) and its default; the rest still loads. Main thread.

@@ -48,7 +48,7 @@ protected:
     TTempDir Dir;
 };
 
-TEST_F(RegStuffTest, FirstStartWithNoStoreKeepsTheDefaultsAndExaminesNoFolder) {
+TEST_F(RegStuffTest, FirstStartWithNoStoreKeepsTheDefaultsAndMakesTheFingerprintFolder) {
     TSettingsStore store(TempLocation(Dir));
     int snapshots = 0;
     store.OnSnapshot = [&](const TSettingsSnapshot&) { ++snapshots; };
@@ -62,9 +62,26 @@ TEST_F(RegStuffTest, FirstStartWithNoStoreKeepsTheDefaultsAndExaminesNoFolder) {
     EXPECT_EQ(store.Settings.Priority, -1);
     EXPECT_EQ(store.Settings.DuplicateKeep, 1);
     EXPECT_EQ(snapshots, 1);
-    EXPECT_FALSE(std::filesystem::exists(DefaultFolder()));
+    // A new user gets the folder the fingerprints go to, and the first-steps tip; nothing is
+    // stored until the save that follows.
+    EXPECT_TRUE(std::filesystem::is_directory(DefaultFolder()));
+    EXPECT_TRUE(store.FirstStepsTip());
     EXPECT_FALSE(std::filesystem::exists(StoreFile()));
     EXPECT_TRUE(store.LastErrors().empty());
+}
+
+TEST_F(RegStuffTest, FirstStartReportsAFingerprintFolderThatCannotBeMade) {
+    // A plain file where the documents folder should be: the folder cannot be made.
+    orvane::test::WriteBytes(Dir.File("Documents"), "not a folder");
+    TSettingsStore store(TempLocation(Dir));
+    std::vector<std::string> reported;
+    store.OnError = [&](const std::string& message) { reported.push_back(message); };
+
+    EXPECT_FALSE(store.RegStuff(false));
+
+    EXPECT_EQ(reported, std::vector<std::string>{"Directory could not be created."});
+    EXPECT_TRUE(store.FirstStepsTip());
+    EXPECT_EQ(store.Settings.FpFolder, DefaultFolder());
 }
 
 TEST_F(RegStuffTest, TheSaveAfterAFirstStartWritesEveryDefaultAndTheNextStartReadsThem) {
