@@ -295,6 +295,7 @@ bool TSettingsStore::Load() {
         if (i < FChannels.size() && FChannels[i] != nullptr) {
             FChannels[i]->SoundDevice.DevName = channel.Device;
             FChannels[i]->SetCaption(channel.Caption);
+            ApplySide(*FChannels[i], channel.Mode);
         }
     }
     read.Boolean(QStringLiteral("EventsEnabled"), Settings.EventsEnabled, defaults.EventsEnabled);
@@ -342,6 +343,7 @@ bool TSettingsStore::Save() {
             // with " | file" in its name.
             channel.Device = FChannels[i]->SoundDevice.DevName;
             channel.Caption = FChannels[i]->Name();
+            channel.Mode = FChannels[i]->ChSide;
         }
         store->setValue(ChannelKey("ChannelDevice", i), FromUtf8(channel.Device));
         store->setValue(ChannelKey("ChannelCap", i), FromUtf8(channel.Caption));
@@ -379,6 +381,20 @@ void TSettingsStore::ApplyCompatibility() {
                 FChannels[i]->SetActive(true);
             }
         }
+    }
+}
+
+void TSettingsStore::ApplySide(recognition::TChannelBasic& channel, std::int32_t side) {
+    if (channel.ChSide == side) {
+        return;
+    }
+    // The capture format follows the side, so a running channel restarts around the change.
+    const bool wasActive = channel.Active();
+    channel.SetActive(false);
+    ProcessPendingEvents();
+    channel.SetChSide(side);
+    if (wasActive) {
+        channel.SetActive(true);
     }
 }
 

@@ -119,6 +119,7 @@ private:
     bool Load();
     bool Save();
     void ApplyCompatibility();
+    void ApplySide(recognition::TChannelBasic& channel, std::int32_t side);
     void CheckFingerprintFolder();
     void PublishSnapshot();
     void ApplyToEngine();

@@ -100,6 +100,13 @@ void TChannelBasic::SetLogSystem(tracking::TLogSystem* logSystem) {
     FLogSystem.store(logSystem);
 }
 
+void TChannelBasic::SetChSide(std::int32_t side) {
+    if (!ORVANE_VERIFY(!Active())) {
+        return;
+    }
+    ChSide = side == 1 || side == 2 ? side : 0;
+}
+
 std::string TChannelBasic::LastInputError() const {
     std::lock_guard lock(FErrorLock);
     return FLastInputError;

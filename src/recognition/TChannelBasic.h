@@ -94,6 +94,9 @@ public:
     /// Main thread, while the channel is off. Thread safe.
     void SetCompatibility(bool on) { FCompatibility.store(on); }
     bool Compatibility() const { return FCompatibility.load(); }
+    /// The side of the input (0, 1 or 2; anything else counts as 0). The channel must be off:
+    /// a running capture keeps the format it was started with. Main thread.
+    void SetChSide(std::int32_t side);
     /// The song tracker told about switching (may be null; not owned). Waits for a switch in
     /// progress, so clearing it before the tracker goes away is safe. Main thread.
     void SetLogSystem(tracking::TLogSystem* logSystem);
@@ -190,8 +193,9 @@ public:
     std::atomic<std::int64_t> LastUniqueID{tracking::NoClipID};
     /// The chosen input device. Main thread.
     TLInfo SoundDevice;
-    /// 0: mono input; 1: left side of a stereo input; 2: right side.
-    const std::int32_t ChSide;
+    /// 0: mono input; 1: left side of a stereo input; 2: right side. Changed only through
+    /// SetChSide while the channel is off; the capture reads it while on.
+    std::int32_t ChSide;
 
 protected:
     /// The switching algorithm; the caller holds FSwitchLock.

@@ -46,11 +46,7 @@ audio::TLInfo TMainFormDevices::ChannelDevice(std::int32_t) const {
     return FForm.Channel()->SoundDevice;
 }
 
-std::int32_t TMainFormDevices::ChannelSide(std::int32_t channel) const {
-    const auto& channels = FForm.SettingsStore().Settings.Channels;
-    const auto index = static_cast<std::size_t>(channel);
-    return index < channels.size() ? channels[index].Mode : FForm.Channel()->ChSide;
-}
+std::int32_t TMainFormDevices::ChannelSide(std::int32_t) const { return FForm.Channel()->ChSide; }
 
 bool TMainFormDevices::ChannelActive(std::int32_t) const { return FForm.ChannelActive(); }
 
@@ -60,7 +56,9 @@ void TMainFormDevices::SetChannelActive(std::int32_t, bool active) {
 
 void TMainFormDevices::SetChannelDevice(std::int32_t channel, const audio::TLInfo& device,
                                         std::int32_t side) {
+    // The dialog switched the channel off around the change.
     FForm.Channel()->SoundDevice = device;
+    FForm.Channel()->SetChSide(side);
     auto& channels = FForm.SettingsStore().Settings.Channels;
     const auto index = static_cast<std::size_t>(channel);
     if (channels.size() <= index) channels.resize(index + 1);

@@ -363,7 +363,7 @@ protected:
     recognition::TChannelBasic Channel{0, 0, "Channel01", Lock, Posting};
 };
 
-TEST_F(RegStuffChannelTest, TheChannelTakesItsDeviceNameAndCaptionAndGivesThemBack) {
+TEST_F(RegStuffChannelTest, TheChannelTakesItsDeviceNameCaptionAndSideAndGivesThemBack) {
     WriteStore("[General]\nChannelDevice0=USB Mic\nChannelCap0=Studio\nChannelMode0=1\n");
     TSettingsStore store(TempLocation(Dir));
     store.AttachChannel(0, &Channel);
@@ -371,14 +371,30 @@ TEST_F(RegStuffChannelTest, TheChannelTakesItsDeviceNameAndCaptionAndGivesThemBa
     EXPECT_EQ(Channel.SoundDevice.DevName, "USB Mic");
     EXPECT_EQ(Channel.Name(), "Studio");
     EXPECT_EQ(store.Settings.Channels.at(0).Mode, 1);
+    // The stored side is the side the channel listens to, not only a remembered number.
+    EXPECT_EQ(Channel.ChSide, 1);
 
     Channel.SetCaption("Renamed");
     Channel.SoundDevice.DevName = "Line In";
+    Channel.SetChSide(2);
     ASSERT_TRUE(store.RegStuff(true));
     QSettings raw(QString::fromStdString(StoreFile()), QSettings::IniFormat);
     EXPECT_EQ(raw.value(QStringLiteral("ChannelCap0")).toString(), QStringLiteral("Renamed"));
     EXPECT_EQ(raw.value(QStringLiteral("ChannelDevice0")).toString(), QStringLiteral("Line In"));
-    EXPECT_EQ(raw.value(QStringLiteral("ChannelMode0")).toString(), QStringLiteral("1"));
+    EXPECT_EQ(raw.value(QStringLiteral("ChannelMode0")).toString(), QStringLiteral("2"));
+}
+
+TEST_F(RegStuffChannelTest, LoadingAnotherSideRestartsAnActiveChannelOnIt) {
+    test::EnsureApplication();
+    WriteStore("[General]\nChannelMode0=2\n");
+    TSettingsStore store(TempLocation(Dir));
+    store.AttachChannel(0, &Channel);
+    Channel.SetActive(true);
+
+    ASSERT_TRUE(store.RegStuff(false));
+
+    EXPECT_EQ(Channel.ChSide, 2);
+    EXPECT_TRUE(Channel.Active());
 }
 
 TEST_F(RegStuffChannelTest, SwitchingCompatibilityRestartsAnActiveChannelAndLeavesItActive) {
