@@ -152,7 +152,7 @@ void TForm1::BuildPrompts() {
         outer->setContentsMargins(5, 5, 5, 5);
         auto* title = new TQnTitle(&window);
         title->SetCaption(QStringLiteral("First steps..."));
-        title->SetCaptionFont(LayoutFont(QStringLiteral("Trebuchet MS"), -24));
+        title->SetCaptionFont(LayoutFont(QStringLiteral("Trebuchet MS"), 24));
         title->SetCaptionColor(QColor(29, 41, 71));
         title->SetBackgroundColor(QColor(AboutColor));
         title->SetTitleHeight(TitleHeight);
@@ -204,7 +204,7 @@ void TForm1::BuildLayout() {
         title->SetBorderWidth(5);
         title->SetBorderLeft(44);
         title->SetBorderTop(6);
-        title->SetCaptionFont(LayoutFont(QStringLiteral("Trebuchet MS"), -24));
+        title->SetCaptionFont(LayoutFont(QStringLiteral("Trebuchet MS"), 24));
         title->SetCaptionColor(QColor(29, 41, 71));
         title->SetIcon(IconPixmap(PanelIcon(icon), 32));
         title->SetIconLeft(3);
