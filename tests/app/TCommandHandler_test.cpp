@@ -271,3 +271,41 @@ TEST(TCommandHandlerForwarding, RelativePathsOfExistingFilesBecomeAbsolute) {
 
 }  // namespace
 }  // namespace orvane::app
+
+namespace orvane::app {
+namespace {
+
+TEST_F(TCommandHandlerTest, TheBatchStopsAfterTheFileInWhichTheUserCancelled) {
+    WriteClip(Audio("A.wav"), 11);
+    WriteClip(Audio("B.wav"), 12);
+    WriteClip(Audio("C.wav"), 13);
+    FProgress.OnProgress = [this](int) { FProgress.PressCancel(); };
+    FHandler.MenuItemExtractAllWavClick(FDir.Folder() + "audio");
+    // The file in hand is dropped unwritten and no further file is begun.
+    std::int32_t written = 0;
+    for (const auto& entry : fs::directory_iterator(Fp())) written += entry.is_regular_file();
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(FSongs.Count(), 0);
+    EXPECT_FALSE(FProgress.Cancelled());
+    EXPECT_FALSE(FPause.Paused());
+
+    // Nothing is left over from the cancellation: the next batch runs through.
+    FProgress.OnProgress = nullptr;
+    FHandler.MenuItemExtractAllWavClick(FDir.Folder() + "audio");
+    EXPECT_EQ(FSongs.Count(), 3);
+    EXPECT_FALSE(FPause.Paused());
+}
+
+TEST_F(TCommandHandlerTest, TheSingleFileCommandLeavesNothingWhenTheChooserIsCancelled) {
+    FHandler.MenuItemExtractWavClick([] { return std::string(); });
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_EQ(FPause.PauseCount(), 0);
+    WriteClip(Audio("Chosen.WAV"));
+    FHandler.MenuItemExtractWavClick([this] { return Audio("Chosen.WAV"); });
+    EXPECT_TRUE(fs::exists(Fp("Chosen.qnf")));
+    EXPECT_EQ(FSongs.Count(), 1);
+    EXPECT_FALSE(FPause.Paused());
+}
+
+}  // namespace
+}  // namespace orvane::app
