@@ -1,6 +1,5 @@
 #include "app/TCommandHandler.h"
 
-
 #include <cerrno>
 #include <exception>
 #include <filesystem>
@@ -168,7 +167,8 @@ void TCommandHandler::ReportFailure(const std::exception& e) {
 }
 
 void TCommandHandler::HandleCommandLine(const std::vector<std::string>& parameters) {
-    if (FParts.MainDB != nullptr && parameters.size() > static_cast<std::size_t>(database::BulkThreshold)) {
+    if (FParts.MainDB != nullptr &&
+        parameters.size() > static_cast<std::size_t>(database::BulkThreshold)) {
         FParts.MainDB->SetSorted(false);
     }
     for (const std::string& p : parameters) {
@@ -214,8 +214,7 @@ audio::TExtractResult TCommandHandler::ExtractAudioFingerprint(const std::string
     }
     // The access test (read access is enough) and its report are the extraction's first step.
     TCommandExtractHost host(FParts, file, answer);
-    return audio::ExtractFingerprint(file, type, folder, FParts.Converter, host,
-                                     answer == nullptr);
+    return audio::ExtractFingerprint(file, type, folder, FParts.Converter, host, answer == nullptr);
 }
 
 void TCommandHandler::EndCancellation() {

@@ -1,12 +1,13 @@
 #include "app/TQtPoster.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <exception>
 #include <memory>
 #include <string>
 #include <utility>
 #include <variant>
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include "tracking/TSystemClock.h"
 

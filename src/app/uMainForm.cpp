@@ -106,7 +106,9 @@ TChannelCaption CaptionRefresh(const tracking::capInfo& cap, bool active, double
     if (cap.length > 0.0f) {
         const double share = static_cast<double>(elapsed) / static_cast<double>(cap.length);
         const long long slider = RoundHalfEven(share * 2000.0);
-        caption.SliderPos = static_cast<std::int32_t>(slider < 0 ? 0 : slider > 1999 ? 1999 : slider);
+        caption.SliderPos = static_cast<std::int32_t>(slider < 0      ? 0
+                                                      : slider > 1999 ? 1999
+                                                                      : slider);
     }
     caption.SliderVisible = true;
 
@@ -190,13 +192,13 @@ void TMainForm::Init() {
     FSearch = std::make_unique<recognition::TSearch>(*FConverter, *FVerifier, *FMainDB, *FPosting,
                                                      *FSearchSettings);
     FSearch->BalloonHidden = [this] { return FTrayNotices->BalloonHidden(); };
-    FRecognitionThread = std::make_unique<recognition::QnChServer>(*FLock, *FSearch, *FConverter,
-                                                                   *FSearchSettings);
+    FRecognitionThread =
+        std::make_unique<recognition::QnChServer>(*FLock, *FSearch, *FConverter, *FSearchSettings);
     FHistories->Target = FRecognitionThread.get();
 
     auto capture = FOptions.MakeCapture ? FOptions.MakeCapture() : platform::MakePulseCapture();
-    FChannel = std::make_unique<recognition::TChannel>(
-        0, 0, TSettings::DefaultChannelCaption(0), *FLock, *FPosting, std::move(capture));
+    FChannel = std::make_unique<recognition::TChannel>(0, 0, TSettings::DefaultChannelCaption(0),
+                                                       *FLock, *FPosting, std::move(capture));
     FChannel->OnCaptureError = [this](const std::string& message) {
         FView.LibraryWindow().ShowMessage(message);
     };
@@ -503,10 +505,9 @@ void TMainForm::DuplicateDisabled(TRefPtr<TRefCounted> fingerprint) {
             kept.get() != nullptr ? fingerprint::TitleOf(*kept->SongFile()) : std::string();
         const double now = FClock->Now();
         if (FEvents) {
-            FEvents->TriggerEvent(DuplicateEventKind,
-                                  {"%date", tracking::ShortDateText(now), "%time",
-                                   tracking::LongTimeText(now), "%title", title, "%disabledby",
-                                   keptTitle});
+            FEvents->TriggerEvent(DuplicateEventKind, {"%date", tracking::ShortDateText(now),
+                                                       "%time", tracking::LongTimeText(now),
+                                                       "%title", title, "%disabledby", keptTitle});
         }
         if (!FSongList) return;
         const bool marked = (disabled->SongFile()->Options & 1U) != 0;
@@ -514,9 +515,9 @@ void TMainForm::DuplicateDisabled(TRefPtr<TRefCounted> fingerprint) {
         for (std::int32_t row = 0; row < view.RowCount(); ++row) {
             const std::int32_t slot = view.Row(row).Slot;
             if (FSongList->SongServer(slot) == disabled) {
-                view.SetImageIndex(row, static_cast<std::int32_t>(
-                                            marked ? database::TSongIcon::siDisabledX
-                                                   : database::TSongIcon::siDisabled));
+                view.SetImageIndex(
+                    row, static_cast<std::int32_t>(marked ? database::TSongIcon::siDisabledX
+                                                          : database::TSongIcon::siDisabled));
             }
         }
     });
@@ -553,8 +554,8 @@ std::int32_t TMainForm::ToggleMark(std::int32_t slot) {
     header->Options = static_cast<std::uint8_t>(header->Options ^ 1U);
     const bool marked = (header->Options & 1U) != 0;
     const bool enabled = song->GetEnabled();
-    database::TSongIcon icon = enabled ? database::TSongIcon::siEnabled
-                                       : database::TSongIcon::siDisabled;
+    database::TSongIcon icon =
+        enabled ? database::TSongIcon::siEnabled : database::TSongIcon::siDisabled;
     if (marked) {
         icon = enabled ? database::TSongIcon::siEnabledX : database::TSongIcon::siDisabledX;
     }

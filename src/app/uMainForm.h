@@ -8,16 +8,17 @@
 // channel's reading thread and the speech worker reach it only through posted messages.
 #pragma once
 
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <QTimer>
+
 #include "app/IMainThreadHandler.h"
-#include "app/TCommandHandler.h"
 #include "app/RegStuff.h"
+#include "app/TCommandHandler.h"
 #include "database/ICandidateHistories.h"
 #include "database/ILibraryUi.h"
 #include "database/ISongListView.h"

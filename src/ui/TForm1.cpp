@@ -1,5 +1,7 @@
 #include "ui/TForm1.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -31,7 +33,6 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "app/RegStuff.h"
 #include "database/TFptLibrary.h"
@@ -72,8 +73,7 @@ QString DefaultSaveCsvFile(QWidget* parent, const QString& title, const QString&
 
 }  // namespace
 
-TForm1::TForm1(app::TMainFormOptions options, QWidget* parent,
-               TTrayIcon::TTrayProbe trayAvailable)
+TForm1::TForm1(app::TMainFormOptions options, QWidget* parent, TTrayIcon::TTrayProbe trayAvailable)
     : QMainWindow(parent) {
     setWindowTitle(QString::fromLatin1(app::ApplicationTitle));
     setWindowIcon(AppIcon());
@@ -159,8 +159,8 @@ void TForm1::BuildPrompts() {
         title->SetStraightSeparation(true);
         title->setFocusPolicy(Qt::NoFocus);
         const QFontMetrics captionMetrics(title->CaptionFont());
-        title->SetBorderLeft(
-            (512 - 2 * 5 - captionMetrics.horizontalAdvance(title->Caption())) / 2);
+        title->SetBorderLeft((512 - 2 * 5 - captionMetrics.horizontalAdvance(title->Caption())) /
+                             2);
         outer->addWidget(title);
         auto* body = new QVBoxLayout(title);
         body->setContentsMargins(0, 0, 0, 0);
@@ -379,8 +379,9 @@ QAction* TForm1::AddAction(QMenu* menu, const QString& name, const QString& capt
 void TForm1::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("File1"));
-    AddAction(file, QStringLiteral("Listentoallchannels1"), QStringLiteral("Activate &all channels"),
-              QKeySequence(Qt::Key_F5), &TForm1::Listentoallchannels1Click);
+    AddAction(file, QStringLiteral("Listentoallchannels1"),
+              QStringLiteral("Activate &all channels"), QKeySequence(Qt::Key_F5),
+              &TForm1::Listentoallchannels1Click);
     AddAction(file, QStringLiteral("Deactivateallchannels1"),
               QStringLiteral("&Deactivate all channels"), {}, &TForm1::Deactivateallchannels1Click);
     AddAction(file, QStringLiteral("Channelsoverview1"), QStringLiteral("Channels over&view..."),
@@ -398,8 +399,8 @@ void TForm1::BuildMenus() {
               QStringLiteral("&Take fingerprint of an audio file..."), {},
               &TForm1::MenuItemExtractWavClick);
     AddAction(take, QStringLiteral("MenuItemExtractAllWav"),
-              QStringLiteral("Take fingerprints of &all audio files in batch conversion folder"), {},
-              &TForm1::MenuItemExtractAllWavClick);
+              QStringLiteral("Take fingerprints of &all audio files in batch conversion folder"),
+              {}, &TForm1::MenuItemExtractAllWavClick);
     AddAction(take, QStringLiteral("MenuItemCapAudioIn"),
               QStringLiteral("&Capture from audio in..."), {}, &TForm1::MenuItemCapAudioInClick);
     file->addSeparator();
@@ -432,8 +433,8 @@ void TForm1::BuildMenus() {
     FSongProp->setObjectName(QStringLiteral("SongProp"));
     AddAction(FSongProp, QStringLiteral("Properties1"), QStringLiteral("&Properties..."), {},
               &TForm1::Properties1Click);
-    QAction* enabled = AddAction(FSongProp, QStringLiteral("FptEnabled"), QStringLiteral("E&nabled"),
-                                 {}, &TForm1::FptEnabledClick);
+    QAction* enabled = AddAction(FSongProp, QStringLiteral("FptEnabled"),
+                                 QStringLiteral("E&nabled"), {}, &TForm1::FptEnabledClick);
     enabled->setCheckable(true);
     AddAction(FSongProp, QStringLiteral("Removefrommemory"),
               QStringLiteral("&Remove fingerprint from memory"), {},
@@ -442,13 +443,13 @@ void TForm1::BuildMenus() {
               QStringLiteral("&Delete fingerprint permanently"), {},
               &TForm1::DeletepermanentlyClick);
     FSongProp->addSeparator();
-    AddAction(FSongProp, QStringLiteral("Savelistingas1"), QStringLiteral("&Save memory listing as..."),
-              {}, &TForm1::Savelistingas1Click);
+    AddAction(FSongProp, QStringLiteral("Savelistingas1"),
+              QStringLiteral("&Save memory listing as..."), {}, &TForm1::Savelistingas1Click);
     AddAction(FSongProp, QStringLiteral("MenuItemClear"), QStringLiteral("&Clear memory"), {},
               &TForm1::MenuItemClearSonglistClick);
     FSongProp->addSeparator();
-    AddAction(FSongProp, QStringLiteral("Debugfingerprint1"), QStringLiteral("&Debug fingerprint..."),
-              {}, &TForm1::Debugfingerprint1Click);
+    AddAction(FSongProp, QStringLiteral("Debugfingerprint1"),
+              QStringLiteral("&Debug fingerprint..."), {}, &TForm1::Debugfingerprint1Click);
     AddAction(FSongProp, QStringLiteral("Debugwholedatabase1"),
               QStringLiteral("&Debug whole database..."), {}, &TForm1::Debugwholedatabase1Click);
     FSongProp->addSeparator();
@@ -465,13 +466,12 @@ void TForm1::BuildMenus() {
     FTab->addAction(renameChannel);
 }
 
-QAction* TForm1::Action(const QString& objectName) const {
-    return findChild<QAction*>(objectName);
-}
+QAction* TForm1::Action(const QString& objectName) const { return findChild<QAction*>(objectName); }
 
 void TForm1::UpdateSongPopup() {
     const bool selected = SelectedRow() >= 0;
-    for (const char* name : {"Properties1", "FptEnabled", "Removefrommemory", "Deletepermanently"}) {
+    for (const char* name :
+         {"Properties1", "FptEnabled", "Removefrommemory", "Deletepermanently"}) {
         if (QAction* action = Action(QString::fromLatin1(name))) action->setEnabled(selected);
     }
     QAction* enabled = Action(QStringLiteral("FptEnabled"));
@@ -620,9 +620,7 @@ void TForm1::ShowMessage(const std::string& text) {
     if (Prompts.Message) Prompts.Message(Q(text));
 }
 
-bool TForm1::AskYesNo(const std::string& text) {
-    return Prompts.YesNo && Prompts.YesNo(Q(text));
-}
+bool TForm1::AskYesNo(const std::string& text) { return Prompts.YesNo && Prompts.YesNo(Q(text)); }
 
 bool TForm1::ShowProperties(database::TFptProperties& properties) {
     // Stand-in until the properties window of its own: the name in an input box.

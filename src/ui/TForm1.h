@@ -5,13 +5,14 @@
 // Thread: main thread only.
 #pragma once
 
-#include <QMainWindow>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <QMainWindow>
+#include <QTimer>
 
 #include "app/uMainForm.h"
 #include "database/ILibraryUi.h"

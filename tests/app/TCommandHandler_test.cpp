@@ -1,15 +1,13 @@
 #include "app/TCommandHandler.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
@@ -41,8 +39,9 @@ public:
 std::string TestData(const std::string& name) {
     const char* dir = std::getenv("ORVANE_TEST_DATA");
     // Without the variable (the test run by hand), the data folder beside this file's folder.
-    const std::string root = dir != nullptr ? std::string(dir)
-                                            : (fs::path(__FILE__).parent_path().parent_path() / "data").string();
+    const std::string root =
+        dir != nullptr ? std::string(dir)
+                       : (fs::path(__FILE__).parent_path().parent_path() / "data").string();
     return root + "/" + name;
 }
 
@@ -61,12 +60,15 @@ protected:
         test::WriteWav(path, test::Music(seed, 11025 * 2), 11025);
     }
     /// The checked-in fingerprint, copied to `path`; its title is "chirp-11025".
-    void CopyFingerprint(const std::string& path) { fs::copy_file(TestData("cli/chirp-11025.qnf"), path); }
+    void CopyFingerprint(const std::string& path) {
+        fs::copy_file(TestData("cli/chirp-11025.qnf"), path);
+    }
 
     std::vector<tracking::TActivityData> Entries() {
         std::vector<tracking::TActivityData> entries;
         for (auto& message : FPoster.TakeAll()) {
-            if (auto* entry = std::get_if<tracking::TActivityData>(&message)) entries.push_back(*entry);
+            if (auto* entry = std::get_if<tracking::TActivityData>(&message))
+                entries.push_back(*entry);
         }
         return entries;
     }
@@ -102,8 +104,8 @@ TEST(TCommandHandlerRules, ExtensionsAndSwitchesAreRecognised) {
         const char* Path;
         const char* Extension;
     };
-    const TCase cases[] = {{"a.mp3", ".MP3"},          {"/x/Song.Wav", ".WAV"}, {"x.tar.QnF", ".QNF"},
-                           {"noext", ""},              {"dir.d/noext", ""},     {"/x/.hidden", ".HIDDEN"},
+    const TCase cases[] = {{"a.mp3", ".MP3"}, {"/x/Song.Wav", ".WAV"}, {"x.tar.QnF", ".QNF"},
+                           {"noext", ""},     {"dir.d/noext", ""},     {"/x/.hidden", ".HIDDEN"},
                            {"trailing.", "."}};
     for (const auto& c : cases) EXPECT_EQ(UpperExtension(c.Path), c.Extension) << c.Path;
     EXPECT_TRUE(IsSwitchParameter("/min"));
@@ -142,16 +144,19 @@ TEST_F(TCommandHandlerTest, AnAudioFileThatCannotBeOpenedIsReportedAsAFileError)
     EXPECT_EQ(entries[0].Str, "Error accessing mp3 file \"missing.Mp3\": Path not found");
     EXPECT_EQ(entries[0].Icon, TActivityIcon::aiError);
     FHandler.HandleCommand(Audio("missing.wav"), &FAnswer);
-    EXPECT_EQ(FAnswer.Texts, std::vector<std::string>{"Error accessing wav file \"missing.wav\": Path not found"});
+    EXPECT_EQ(FAnswer.Texts,
+              std::vector<std::string>{"Error accessing wav file \"missing.wav\": Path not found"});
 }
 
 TEST_F(TCommandHandlerTest, AMissingFingerprintFolderStopsFingerprintingWithItsMessage) {
     FLibrary.SetSettings(database::TLibrarySettings{FDir.Folder() + "nowhere/"});
     WriteClip(Audio("a.wav"));
     FHandler.HandleCommand(Audio("a.wav"), nullptr);
-    EXPECT_EQ(FWindow.Messages, std::vector<std::string>{"Error: Could not find folder \"" + FDir.Folder() + "nowhere/\"."});
+    EXPECT_EQ(FWindow.Messages, std::vector<std::string>{"Error: Could not find folder \"" +
+                                                         FDir.Folder() + "nowhere/\"."});
     FHandler.HandleCommand(Audio("a.wav"), &FAnswer);
-    EXPECT_EQ(FAnswer.Texts, std::vector<std::string>{"Error: Could not find folder \"" + FDir.Folder() + "nowhere/\"."});
+    EXPECT_EQ(FAnswer.Texts, std::vector<std::string>{"Error: Could not find folder \"" +
+                                                      FDir.Folder() + "nowhere/\"."});
     EXPECT_EQ(FSongs.Count(), 0);
 }
 
@@ -178,8 +183,13 @@ TEST_F(TCommandHandlerTest, FingerprintNamesAreLoadedByTheRulesOfTheirExtension)
         {"a folder keeps its folder", Audio("x.qnf"), Audio("x"), false, 1, {}, {}},
         {"a name found nowhere", "", "x", false, 0, {}, {only}},
         {"a name found nowhere, with answer", "", "x.doc", true, 0, {only}, {}},
-        {"a name with folder is not looked up in the fingerprint folder", Fp("x.qnf"), Audio("x"), false, 0,
-         {}, {only}},
+        {"a name with folder is not looked up in the fingerprint folder",
+         Fp("x.qnf"),
+         Audio("x"),
+         false,
+         0,
+         {},
+         {only}},
     };
     for (const auto& c : cases) {
         FLibrary.MenuItemClearSonglistClick(&FAnswer);
@@ -205,8 +215,8 @@ TEST_F(TCommandHandlerTest, TheAttentionIconMarksAnUnsupportedName) {
 }
 
 TEST_F(TCommandHandlerTest, NothingHappensBeforeTheLibraryExists) {
-    TCommandHandler early(TCommandParts{nullptr, nullptr, nullptr, FPause, FPosting, FGuard, FProgress,
-                                        FWindow, FConverter});
+    TCommandHandler early(TCommandParts{nullptr, nullptr, nullptr, FPause, FPosting, FGuard,
+                                        FProgress, FWindow, FConverter});
     early.HandleCommand("anything", &FAnswer);
     early.HandleForwardedCommands({QStringLiteral("x.qnf")});
     EXPECT_TRUE(FAnswer.Texts.empty());
@@ -265,8 +275,9 @@ TEST(TCommandHandlerForwarding, RelativePathsOfExistingFilesBecomeAbsolute) {
         {QStringLiteral("here.wav"), QStringLiteral("absent.qnf"), QStringLiteral("/min"),
          QString::fromStdString(dir.File("here.wav"))});
     fs::current_path(previous);
-    EXPECT_EQ(resolved, (QStringList{QString::fromStdString(dir.File("here.wav")), QStringLiteral("absent.qnf"),
-                                     QStringLiteral("/min"), QString::fromStdString(dir.File("here.wav"))}));
+    EXPECT_EQ(resolved, (QStringList{QString::fromStdString(dir.File("here.wav")),
+                                     QStringLiteral("absent.qnf"), QStringLiteral("/min"),
+                                     QString::fromStdString(dir.File("here.wav"))}));
 }
 
 }  // namespace
