@@ -20,6 +20,7 @@
 #include "fingerprint/FptFile.h"
 #include "platform/PulseCapture.h"
 #include "platform/PulseDevices.h"
+#include "recognition/FptRecorder.h"
 #include "recognition/QnChServer.h"
 #include "recognition/QnCheckKey.h"
 #include "recognition/TChannel.h"
@@ -189,8 +190,10 @@ void TMainForm::Init() {
     FConverter = std::make_unique<signal::QnKeyConversion>();
     FVerifier = std::make_unique<recognition::QnCheckKey>(*FSongList);
     FMainDB = std::make_unique<database::TMediumDB>();
+    // The captures from audio in are fed by the search, batch by batch.
+    FRecorder = std::make_unique<recognition::FptRecorder>(*FPause);
     FSearch = std::make_unique<recognition::TSearch>(*FConverter, *FVerifier, *FMainDB, *FPosting,
-                                                     *FSearchSettings);
+                                                     *FSearchSettings, FRecorder.get());
     FSearch->BalloonHidden = [this] { return FTrayNotices->BalloonHidden(); };
     FRecognitionThread =
         std::make_unique<recognition::QnChServer>(*FLock, *FSearch, *FConverter, *FSearchSettings);

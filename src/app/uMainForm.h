@@ -33,6 +33,7 @@ class TMediumDB;
 class TSongList;
 }  // namespace orvane::database
 namespace orvane::recognition {
+class FptRecorder;
 class QnChServer;
 class QnCheckKey;
 class TChannel;
@@ -254,6 +255,14 @@ public:
     tracking::TLogSystem* LogSystem() const { return FLogSystem.get(); }
     tracking::TTrayNotices* TrayNotices() const { return FTrayNotices.get(); }
     tracking::IRecognitionPause& Pause();
+    /// The captures from audio in that the search fills.
+    recognition::FptRecorder* Recorder() const { return FRecorder.get(); }
+    /// The lock of everything the recognition thread reads.
+    recognition::TRecognitionLock* RecognitionLock() const { return FLock.get(); }
+    /// The event table.
+    tracking::TEventServe* EventServe() const { return FEvents.get(); }
+    /// Where the settings live.
+    const TSettingsLocation& Location() const { return FOptions.Location; }
     const tracking::TPosting& Posting() const { return *FPosting; }
     /// The tracker's timer (500 ms once started).
     QTimer& LogTimer() { return FLogTimer; }
@@ -291,6 +300,8 @@ private:
     std::unique_ptr<signal::QnKeyConversion> FConverter;
     std::unique_ptr<recognition::QnCheckKey> FVerifier;
     std::unique_ptr<database::TMediumDB> FMainDB;
+    // Declared before the search, which feeds it: the search goes first.
+    std::unique_ptr<recognition::FptRecorder> FRecorder;
     std::unique_ptr<recognition::TSearch> FSearch;
     std::unique_ptr<recognition::QnChServer> FRecognitionThread;
     std::unique_ptr<recognition::TChannel> FChannel;

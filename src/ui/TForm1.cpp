@@ -35,12 +35,24 @@
 #include <QVBoxLayout>
 
 #include "app/RegStuff.h"
+#include "app/TEvents.h"
 #include "database/TFptLibrary.h"
+#include "recognition/FptRecorder.h"
 #include "tracking/TActivityHistory.h"
 #include "ui/Fonts.h"
 #include "ui/Icons.h"
 #include "ui/QnTitle.h"
+#include "ui/TDiagnostics.h"
+#include "ui/TForm10.h"
 #include "ui/TForm11.h"
+#include "ui/TForm12.h"
+#include "ui/TForm2.h"
+#include "ui/TForm2Capture.h"
+#include "ui/TForm3.h"
+#include "ui/TForm4.h"
+#include "ui/TForm5.h"
+#include "ui/TForm8.h"
+#include "ui/TQuickSearch.h"
 
 namespace orvane::ui {
 
@@ -84,6 +96,7 @@ TForm1::TForm1(app::TMainFormOptions options, QWidget* parent, TTrayIcon::TTrayP
     resize(828, 558 + menuBar()->sizeHint().height());
     setMinimumWidth(640);
     FProgressDialog = new TForm11(this);
+    FCaptureDialog = new TForm2(this);
     FTray = new TTrayIcon(this, std::move(trayAvailable));
     FTray->SetIcon(AppIcon());
     FTray->SetHint("ORVANE3");
@@ -140,6 +153,10 @@ void TForm1::BuildPrompts() {
         return answer;
     };
     Prompts.OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    Prompts.Properties = [this](database::TFptProperties& properties) {
+        return TForm5::Execute(this, properties);
+    };
+    Prompts.QuickSearch = [this](QChar first) { TQuickSearch::Execute(this, FSonglist, first); };
     Prompts.FirstSteps = [this] {
         QDialog window(this);
         window.setWindowTitle(QStringLiteral("Welcome to ORVANE3!"));
@@ -623,18 +640,11 @@ void TForm1::ShowMessage(const std::string& text) {
 bool TForm1::AskYesNo(const std::string& text) { return Prompts.YesNo && Prompts.YesNo(Q(text)); }
 
 bool TForm1::ShowProperties(database::TFptProperties& properties) {
-    // Stand-in until the properties window of its own: the name in an input box.
-    bool ok = false;
-    const QString name = QInputDialog::getText(
-        this, QStringLiteral("Fingerprint properties"),
-        QStringLiteral("Name (%1, %2)").arg(Q(properties.LabelDuration), Q(properties.FileLabel)),
-        QLineEdit::Normal, Q(properties.EditName), &ok);
-    if (ok) properties.EditName = name.toStdString();
-    return ok;
+    return Prompts.Properties ? Prompts.Properties(properties) : false;
 }
 
 void TForm1::ShowDeletionList() {
-    // opened by the window of its own
+    if (FForm->Library()) TForm12::Execute(this, *FForm->Library());
 }
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -727,33 +737,63 @@ void TForm1::Visitourwebsite1Click() {
 // --- commands whose windows are built on their own ---------------------------------------
 
 void TForm1::Channelsoverview1Click() {
-    // opened by the window of its own
+    // One overview for the whole run; showing it again brings it up to date.
+    if (FOverview == nullptr) {
+        FOverview = new TForm10(ChannelReaderOf(*FForm, FForm->RecognitionLock()), {}, this);
+    }
+    FOverview->ShowOverview();
 }
 
 void TForm1::Preferences1Click() {
-    // opened by the window of its own; whatever it closed with, the options are published
+    if (FForm->EventServe() != nullptr) {
+        app::TEventReg eventStore(FForm->Location());
+        TForm3::Execute(this, TForm3::ContextOf(*FForm, *FForm->EventServe(), eventStore));
+    }
+    // Whatever the dialog closed with, the recognition thread gets the options as they stand.
     FForm->PublishOptions();
+    PanelRefresh();
 }
 
 void TForm1::Selectsounddevice1Click() {
-    // opened by the window of its own
+    if (TForm8::Execute(this, *FForm)) PanelRefresh();
 }
 
-void TForm1::About1Click() {
-    QMessageBox::about(this, QStringLiteral("About ORVANE3"),
-                       QString::fromLatin1(app::MainWindowCaption));
-}
+void TForm1::About1Click() { TForm4::Execute(this); }
 
 void TForm1::MenuItemCapAudioInClick() {
-    // opened by the window of its own
+    if (FForm->Recorder() == nullptr || FForm->Library() == nullptr) return;
+    TCaptureHost host;
+    host.OtherTasksRunning = [this] { return FProgressDialog->Showing(); };
+    host.ActiveChannelCount = [this] { return FForm->ChannelActive() ? 1 : 0; };
+    host.ShowMessage = [this](const std::string& text) { ShowMessage(text); };
+    host.AskOkCancel = [this](const std::string& text) {
+        return QMessageBox::information(this, QString::fromLatin1(app::ApplicationTitle), Q(text),
+                                        QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    };
+    host.FingerprintFolder = [this] { return FForm->SettingsStore().Settings.FpFolder; };
+    host.LoadFingerprintFile = [this](const std::string& path) {
+        FForm->Library()->LoadFingerprintFile(path, nullptr);
+    };
+    TForm2Capture capture(*FForm->Recorder(), *FCaptureDialog, std::move(host));
+    try {
+        capture.MenuItemCapAudioInClick();
+    } catch (const std::exception& error) {
+        ShowMessage(error.what());
+    }
 }
 
 void TForm1::Debugfingerprint1Click() {
-    // opened by the window of its own
+    if (FForm->SongList() == nullptr || FForm->MainDB() == nullptr) return;
+    DebugSelectedFingerprint(this, *FForm->SongList(), *FForm->MainDB());
 }
 
 void TForm1::Debugwholedatabase1Click() {
-    // opened by the window of its own
+    if (FForm->SongList() == nullptr || FForm->MainDB() == nullptr) return;
+    DebugWholeDatabase(this, TDatabaseReportParts{*FForm->MainDB(), *FForm->SongList(),
+                                                  FForm->Pause(),
+                                                  FForm->ChannelActive()
+                                                      ? std::vector<std::int32_t>{0}
+                                                      : std::vector<std::int32_t>{}});
 }
 
 void TForm1::Addtodeletionlist1Click() {
@@ -761,7 +801,7 @@ void TForm1::Addtodeletionlist1Click() {
 }
 
 void TForm1::QuickSearch(QChar first) {
-    static_cast<void>(first);  // opened by the window of its own
+    if (Prompts.QuickSearch) Prompts.QuickSearch(first);
 }
 
 // --- tray --------------------------------------------------------------------------------

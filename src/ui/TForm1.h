@@ -32,7 +32,9 @@ class QTreeWidget;
 
 namespace orvane::ui {
 
+class TForm10;
 class TForm11;
+class TForm2;
 class TQnTitle;
 
 /// What the main window asks the user. Each member has the real dialog by default; tests put
@@ -53,6 +55,11 @@ struct TMainPrompts {
     std::function<void(const QString& url)> OpenUrl;
     /// The modal first-steps window.
     std::function<void()> FirstSteps;
+    /// The fingerprint properties dialog; true when closed with OK (the new name in
+    /// `EditName`).
+    std::function<bool(database::TFptProperties& properties)> Properties;
+    /// The quick search over the fingerprint list, `first` typed.
+    std::function<void(QChar first)> QuickSearch;
 };
 
 class TForm1 final : public QMainWindow,
@@ -203,6 +210,8 @@ private:
 
     std::unique_ptr<app::TMainForm> FForm;
     TForm11* FProgressDialog = nullptr;
+    TForm2* FCaptureDialog = nullptr;
+    TForm10* FOverview = nullptr;
     TTrayIcon* FTray = nullptr;
     TQnTitle* FQnTitle1 = nullptr;
     TQnTitle* FQnTitle3 = nullptr;

@@ -134,6 +134,7 @@ protected:
         };
         window->Prompts.OpenUrl = [this](const QString& url) { Urls.push_back(url.toStdString()); };
         window->Prompts.FirstSteps = [this] { ++FirstSteps; };
+        window->Prompts.QuickSearch = [this](QChar first) { Searched += first; };
         if (init) {
             window->Init();
             QCoreApplication::processEvents();
@@ -177,6 +178,7 @@ protected:
     std::vector<std::string> Asked;
     std::vector<std::string> Urls;
     int FirstSteps = 0;
+    QString Searched;
 };
 
 // --- menus -------------------------------------------------------------------------------
@@ -415,6 +417,7 @@ TEST_F(TMainWindowTest, LettersAndDigitsNeverReachTheListButPunctuationDoes) {
     EXPECT_EQ(window->SelectedRow(), 0);
     QTest::keyClick(window->SonglistListview(), Qt::Key_9);
     EXPECT_EQ(window->SelectedRow(), 0);
+    EXPECT_EQ(Searched, QStringLiteral("z9"));
 }
 
 // --- rename ------------------------------------------------------------------------------
