@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "app/uMainForm.h"
 #include "support/TempDir.h"
 #include "tracking/TActivityHistory.h"
@@ -20,15 +21,9 @@
 namespace orvane::ui {
 namespace {
 
-constexpr char FirstStepsCaption[] = "Welcome to ORVANE3!";
+using test::TSilentCapture;
 
-class TDeafCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return true; }
-    void Stop() override {}
-    bool Recording() const override { return true; }
-    std::string ErrorMessage() const override { return {}; }
-};
+constexpr char FirstStepsCaption[] = "Welcome to ORVANE3!";
 
 /// What one start showed: the captions of the modal windows that came up within two seconds
 /// (each closed at once), and the history's error entries.
@@ -53,7 +48,7 @@ protected:
         TStartSeen seen;
         app::TMainFormOptions options;
         options.Location = Location();
-        options.MakeCapture = [] { return std::make_unique<TDeafCapture>(); };
+        options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
         // A modal window runs its own event loop: the closer is a timer, so it fires in there.
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&seen] {

@@ -29,6 +29,7 @@
 #include <QTreeWidget>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "app/TCommandHandler.h"
 #include "app/TQtPoster.h"
 #include "audio/FptExtract.h"
@@ -49,18 +50,8 @@
 namespace orvane::ui {
 namespace {
 
-class TDeafCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return true; }
-    void Stop() override {}
-    bool Recording() const override { return true; }
-    std::string ErrorMessage() const override { return {}; }
-};
-
-class TQuietHost final : public audio::IExtractHost {
-public:
-    void Report(const std::string&, int) override {}
-};
+using test::TQuietHost;
+using test::TSilentCapture;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -113,7 +104,7 @@ protected:
     std::unique_ptr<TForm1> Start(bool init = true) {
         app::TMainFormOptions options;
         options.Location = Location;
-        options.MakeCapture = [] { return std::make_unique<TDeafCapture>(); };
+        options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
         auto window = std::make_unique<TForm1>(options, nullptr, [this] { return TrayAvailable; });
         window->Prompts.YesNo = [this](const QString& text) {
             Questions.push_back(text.toStdString());

@@ -15,6 +15,7 @@
 #include <QtTest/QTest>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "app/RegStuff.h"
 #include "audio/FptExtract.h"
 #include "platform/PlatformAudio.h"
@@ -27,18 +28,7 @@
 namespace orvane::ui {
 namespace {
 
-class TDeafCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return true; }
-    void Stop() override {}
-    bool Recording() const override { return true; }
-    std::string ErrorMessage() const override { return {}; }
-};
-
-class TQuietHost final : public audio::IExtractHost {
-public:
-    void Report(const std::string&, int) override {}
-};
+using test::TSilentCapture;
 
 struct TMenuCase {
     const char* Action;
@@ -54,12 +44,7 @@ protected:
         platform::InstallAudioConversion();
         const std::string folder = Dir.Folder() + "fp/";
         std::filesystem::create_directories(folder);
-        const std::string wav = Dir.File("Menu Clip.wav");
-        orvane::test::WriteWav(wav, orvane::test::Music(3, 8 * 11025), 11025);
-        signal::QnKeyConversion converter;
-        TQuietHost host;
-        ASSERT_EQ(audio::ExtractFingerprint(wav, audio::TAudioFileType::ftWav, folder, converter,
-                                            host, false),
+        ASSERT_EQ(test::FingerprintClip(Dir.File("Menu Clip.wav"), folder, 3),
                   audio::TExtractResult::erWritten);
         Location = app::TSettingsLocation::File(QString::fromStdString(Dir.File("settings.conf")),
                                                 QString::fromStdString(Dir.Folder()),
@@ -109,7 +94,7 @@ protected:
 TEST_P(TMainWindowMenus, OpensItsWindow) {
     app::TMainFormOptions options;
     options.Location = Location;
-    options.MakeCapture = [] { return std::make_unique<TDeafCapture>(); };
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
     TForm1 window(options, nullptr, [] { return false; });
     window.Init();
     window.show();

@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QTest>
 
+#include "UiTestKit.h"
 #include "audio/FptExtract.h"
 #include "platform/PlatformAudio.h"
 #include "signal/QnFFT.h"
@@ -29,15 +30,7 @@
 namespace {
 
 using namespace orvane;
-
-/// Channel 0's audio in while the file channel plays: hears nothing.
-class TDeafCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return true; }
-    void Stop() override {}
-    bool Recording() const override { return true; }
-    std::string ErrorMessage() const override { return {}; }
-};
+using ui::test::TSilentCapture;
 
 constexpr int SampleRate = 11025;
 
@@ -84,7 +77,7 @@ int main(int argc, char** argv) {
 
     app::TMainFormOptions options;
     options.Location = location;
-    options.MakeCapture = [] { return std::make_unique<TDeafCapture>(); };
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
     ui::TForm1 window(options);
     window.Prompts.FirstSteps = [] {};
     window.Init();

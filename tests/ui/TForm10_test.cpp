@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "app/RegStuff.h"
 #include "app/uMainForm.h"
 #include "database/TMemorySongListView.h"
@@ -25,6 +26,10 @@
 
 namespace orvane::ui {
 namespace {
+
+using test::TNullTray;
+using test::TPlainView;
+using test::TSilentCapture;
 
 constexpr tracking::TDateTime Noon = 45357.5;  // 2024-03-06 12:00:00
 constexpr double Second = 1.0 / 86400.0;
@@ -199,42 +204,6 @@ TEST(OverviewPosition, CountsWholeSecondsSinceTheClipStartAndSaysEndedPastItsLen
             << "pos " << c.Pos << " length " << c.Length << " ago " << c.Ago;
     }
 }
-
-/// A capture that hears nothing, so channel 0 can be switched on without a sound server.
-class TSilentCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return FRecording = true; }
-    void Stop() override { FRecording = false; }
-    bool Recording() const override { return FRecording; }
-    std::string ErrorMessage() const override { return {}; }
-
-private:
-    bool FRecording = false;
-};
-
-class TNullTray final : public tracking::ITrayDisplay {
-public:
-    void SetHint(const std::string&) override {}
-    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {
-    }
-    void HideBalloon() override {}
-};
-
-class TPlainView final : public app::IMainFormView {
-public:
-    database::ISongListView& SongListView() override { return Songs; }
-    database::ILibraryWindow& LibraryWindow() override { return Window; }
-    database::IProgressDialog& ProgressDialog() override { return Progress; }
-    tracking::ITrayDisplay& TrayDisplay() override { return Tray; }
-    void HistoryChanged() override {}
-    void PanelRefresh() override {}
-    void FirstStepsTip() override {}
-
-    database::TMemorySongListView Songs;
-    database::TScriptedLibraryWindow Window;
-    database::TPlainProgressDialog Progress;
-    TNullTray Tray;
-};
 
 TEST_F(TForm10Test, ReadsTheApplicationsChannelAndItsClip) {
     orvane::test::TTempDir dir;

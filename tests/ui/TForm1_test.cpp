@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "audio/FptExtract.h"
 #include "platform/PlatformAudio.h"
 #include "signal/QnFFT.h"
@@ -24,18 +25,7 @@
 namespace orvane::ui {
 namespace {
 
-class TDeafCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override { return true; }
-    void Stop() override {}
-    bool Recording() const override { return true; }
-    std::string ErrorMessage() const override { return {}; }
-};
-
-class TQuietHost final : public audio::IExtractHost {
-public:
-    void Report(const std::string&, int) override {}
-};
+using test::TSilentCapture;
 
 class TForm1Test : public test::TUiTest {};
 
@@ -44,12 +34,7 @@ TEST_F(TForm1Test, StartsWithTheFolderLoadedTheChannelOnAndTheMenusEnabled) {
     orvane::test::TTempDir dir;
     const std::string folder = dir.Folder() + "fp/";
     std::filesystem::create_directories(folder);
-    const std::string wav = dir.File("Window Clip.wav");
-    orvane::test::WriteWav(wav, orvane::test::Music(7, 8 * 11025), 11025);
-    signal::QnKeyConversion converter;
-    TQuietHost host;
-    ASSERT_EQ(audio::ExtractFingerprint(wav, audio::TAudioFileType::ftWav, folder, converter, host,
-                                        false),
+    ASSERT_EQ(test::FingerprintClip(dir.File("Window Clip.wav"), folder, 7),
               audio::TExtractResult::erWritten);
     const auto location = app::TSettingsLocation::File(
         QString::fromStdString(dir.File("settings.conf")), QString::fromStdString(dir.Folder()),
@@ -61,7 +46,7 @@ TEST_F(TForm1Test, StartsWithTheFolderLoadedTheChannelOnAndTheMenusEnabled) {
     }
     app::TMainFormOptions options;
     options.Location = location;
-    options.MakeCapture = [] { return std::make_unique<TDeafCapture>(); };
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
     TForm1 window(options);
     EXPECT_FALSE(window.Action(QStringLiteral("MenuItemLoadFingerprints"))->isEnabled() &&
                  window.menuBar()->actions().front()->isEnabled());

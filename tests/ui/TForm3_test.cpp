@@ -26,6 +26,7 @@
 #include <QWhatsThis>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "app/RegStuff.h"
 #include "app/TEvents.h"
 #include "app/uMainForm.h"
@@ -37,6 +38,10 @@
 
 namespace orvane::ui {
 namespace {
+
+using test::TNullTray;
+using test::TPlainView;
+using test::TSilentCapture;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -53,46 +58,6 @@ QStringList Names(std::initializer_list<const char*> names) {
     for (const char* name : names) list << QString::fromUtf8(name);
     return list;
 }
-
-/// Channel 0's capture of the running application: always starts, hears nothing.
-class TSilentCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override {
-        FRecording = true;
-        return true;
-    }
-    void Stop() override { FRecording = false; }
-    bool Recording() const override { return FRecording; }
-    std::string ErrorMessage() const override { return {}; }
-
-private:
-    bool FRecording = false;
-};
-
-class TNullTray final : public tracking::ITrayDisplay {
-public:
-    void SetHint(const std::string&) override {}
-    void ShowBalloon(const std::string&, const std::string&, tracking::TBalloonIcon, int) override {
-    }
-    void HideBalloon() override {}
-};
-
-/// The window side of a running application, with nothing on the screen.
-class TPlainView final : public app::IMainFormView {
-public:
-    database::ISongListView& SongListView() override { return Songs; }
-    database::ILibraryWindow& LibraryWindow() override { return Window; }
-    database::IProgressDialog& ProgressDialog() override { return Progress; }
-    tracking::ITrayDisplay& TrayDisplay() override { return Tray; }
-    void HistoryChanged() override {}
-    void PanelRefresh() override {}
-    void FirstStepsTip() override {}
-
-    database::TMemorySongListView Songs;
-    database::TScriptedLibraryWindow Window;
-    database::TPlainProgressDialog Progress;
-    TNullTray Tray;
-};
 
 class TForm3Test : public test::TUiTest {
 protected:

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 
 #include "UiTestApp.h"
+#include "UiTestKit.h"
 #include "audio/FptExtract.h"
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
@@ -28,51 +29,10 @@
 namespace orvane::app {
 namespace {
 
-class TSilentCapture final : public recognition::IAudioCapture {
-public:
-    bool Start(const recognition::TCaptureFormat&) override {
-        FRecording = true;
-        return true;
-    }
-    void Stop() override { FRecording = false; }
-    bool Recording() const override { return FRecording; }
-    std::string ErrorMessage() const override { return {}; }
-
-private:
-    bool FRecording = false;
-};
-
-class TNullTray final : public tracking::ITrayDisplay {
-public:
-    void SetHint(const std::string& hint) override { Hint = hint; }
-    void ShowBalloon(const std::string& title, const std::string& text, tracking::TBalloonIcon,
-                     int) override {
-        Balloons.push_back(title + "|" + text);
-    }
-    void HideBalloon() override { ++Hidden; }
-    std::string Hint;
-    std::vector<std::string> Balloons;
-    int Hidden = 0;
-};
-
-class TPlainView final : public IMainFormView {
-public:
-    database::ISongListView& SongListView() override { return Songs; }
-    database::ILibraryWindow& LibraryWindow() override { return Window; }
-    database::IProgressDialog& ProgressDialog() override { return Progress; }
-    tracking::ITrayDisplay& TrayDisplay() override { return Tray; }
-    void HistoryChanged() override { ++HistoryChanges; }
-    void PanelRefresh() override { ++PanelRefreshes; }
-    void FirstStepsTip() override { ++Tips; }
-
-    database::TMemorySongListView Songs;
-    database::TScriptedLibraryWindow Window;
-    database::TPlainProgressDialog Progress;
-    TNullTray Tray;
-    int HistoryChanges = 0;
-    int PanelRefreshes = 0;
-    int Tips = 0;
-};
+using ui::test::TNullTray;
+using ui::test::TPlainView;
+using ui::test::TQuietHost;
+using ui::test::TSilentCapture;
 
 /// A settings store and a fingerprint folder in a temporary folder.
 class TMainFormTest : public ui::test::TUiTest {
@@ -115,11 +75,6 @@ protected:
         for (const auto& row : form.History().Rows()) messages.push_back(row.Message);
         return messages;
     }
-
-    class TQuietHost final : public audio::IExtractHost {
-    public:
-        void Report(const std::string&, int) override {}
-    };
 
     test::TTempDir Dir;
     std::string FpFolder;
