@@ -15,18 +15,8 @@
 namespace orvane::platform {
 namespace {
 
+using test::Pactl;
 using test::TPulseServer;
-
-/// What `pactl <arguments>` prints (the server is the one PULSE_SERVER names).
-std::string Pactl(const std::string& arguments) {
-    std::string output;
-    FILE* pipe = ::popen(("pactl " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe) return output;
-    std::array<char, 256> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe)) output += chunk.data();
-    ::pclose(pipe);
-    return output;
-}
 
 class PulseMixer : public ::testing::Test {
 protected:

@@ -1,6 +1,8 @@
 #include "support/PulseServer.h"
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -180,6 +182,18 @@ TPlayer::~TPlayer() { Wait(); }
 std::string TPlayer::Wait() {
     if (FThread.joinable()) FThread.join();
     return FError;
+}
+
+std::string Pactl(const std::string& arguments) {
+    std::string output;
+    FILE* pipe = ::popen(("pactl " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return output;
+    std::array<char, 256> chunk{};
+    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr) {
+        output += chunk.data();
+    }
+    ::pclose(pipe);
+    return output;
 }
 
 }  // namespace orvane::test

@@ -42,6 +42,9 @@ private:
     std::string FOldServerVariable;
 };
 
+/// What `pactl <arguments>` prints, errors included (the server is the one PULSE_SERVER names).
+std::string Pactl(const std::string& arguments);
+
 /// Plays 16-bit samples into the server's default sink on a thread of its own.
 class TPlayer {
 public:

@@ -27,6 +27,7 @@
 namespace orvane::ui {
 namespace {
 
+using orvane::test::Pactl;
 using orvane::test::TPulseServer;
 
 TMixerControl Control(TMixerControlType type, std::string name, std::int64_t minimum,
@@ -297,16 +298,6 @@ TEST_F(TForm6Test, AMixerThatCannotBeOpenedEndsTheDialogAtOnce) {
 }
 
 // --- the dialog against the private sound server -------------------------------------------
-
-std::string Pactl(const std::string& arguments) {
-    std::string output;
-    FILE* pipe = ::popen(("pactl " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe) return output;
-    std::array<char, 256> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe)) output += chunk.data();
-    ::pclose(pipe);
-    return output;
-}
 
 class TForm6PulseTest : public ui::test::TUiTest {
 protected:
