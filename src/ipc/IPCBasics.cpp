@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <utility>
 
 #include <QString>
@@ -21,6 +22,40 @@ std::string SystemMessage(int error) { return std::string(std::strerror(error));
 
 [[noreturn]] void ThrowShm(const std::string& name, int error) {
     throw EShmError("Error creating shared memory " + name + " (" + SystemMessage(error) + ")");
+}
+
+/// Every object of an exchange is this user's alone. One that exists already was made by
+/// someone else before us: it is used only when it belongs to this user with mode 0600, since
+/// another user who made it could read or forge every answer.
+void CheckOwnObject(const char* kind, const std::string& name, const struct stat& info) {
+    if (info.st_uid != ::geteuid()) {
+        throw EShmError(std::string("Refusing ") + kind + " " + name + ": it belongs to user id " +
+                        std::to_string(info.st_uid) + ", not to this user");
+    }
+    if ((info.st_mode & 07777) != 0600) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        throw EShmError(std::string("Refusing ") + kind + " " + name + ": its mode is " + mode +
+                        ", not 0600");
+    }
+}
+
+void CheckOwnDescriptor(const char* kind, const std::string& name, int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) ThrowShm(name, errno);
+    CheckOwnObject(kind, name, info);
+}
+
+/// Where the C library keeps the named semaphore `name` ("/x" lives in /dev/shm/sem.x).
+std::string SemaphorePath(const std::string& name) {
+    return "/dev/shm/sem." + name.substr(name.empty() || name[0] != '/' ? 0 : 1);
+}
+
+/// Opens the semaphore file itself (never through a link), so its owner and mode are those of
+/// the object sem_open then maps; /dev/shm is sticky, so nobody else can swap our file.
+/// -1 with errno when it cannot be opened.
+int OpenSemaphoreFile(const std::string& name) {
+    return ::open(SemaphorePath(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 }
 
 std::string ObjectName(std::string_view kind, std::uint32_t id) {
@@ -71,11 +106,44 @@ THandledObject::~THandledObject() {
 // --- TEvent ----------------------------------------------------------------------------------
 
 TEvent::TEvent(std::string name) : FName(std::move(name)) {
-    FSem = ::sem_open(FName.c_str(), O_CREAT, 0600, 0);
-    if (FSem == SEM_FAILED) {
-        FSem = nullptr;
-        throw EShmError("Error creating event " + FName + " (" + SystemMessage(errno) + ")");
+    const auto fail = [this](int error) {
+        throw EShmError("Error creating event " + FName + " (" + SystemMessage(error) + ")");
+    };
+    // The other side of the exchange may make it at the same moment: a few rounds settle who.
+    for (int attempt = 0; attempt < 3 && FSem == nullptr; ++attempt) {
+        sem_t* sem = ::sem_open(FName.c_str(), O_CREAT | O_EXCL, 0600, 0);
+        if (sem != SEM_FAILED) {
+            FSem = sem;
+            // The umask may have taken bits away; the other side checks for exactly 0600.
+            const int fd = OpenSemaphoreFile(FName);
+            if (fd >= 0) {
+                ::fchmod(fd, 0600);
+                ::close(fd);
+            }
+            break;
+        }
+        if (errno != EEXIST) fail(errno);
+        const int fd = OpenSemaphoreFile(FName);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;  // removed in between: try to make it again
+            fail(errno);
+        }
+        try {
+            CheckOwnDescriptor("event", FName, fd);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        sem = ::sem_open(FName.c_str(), 0);
+        const int error = errno;
+        ::close(fd);
+        if (sem != SEM_FAILED) {
+            FSem = sem;
+        } else if (error != ENOENT) {
+            fail(error);
+        }
     }
+    if (FSem == nullptr) fail(EEXIST);
 }
 
 TEvent::~TEvent() {
@@ -112,13 +180,20 @@ void TEvent::Unlink() { ::sem_unlink(FName.c_str()); }
 
 TSharedMem::TSharedMem(std::string name, std::int32_t size) : FName(std::move(name)), FSize(size) {
     if (size <= 0) ThrowShm(FName, EINVAL);
-    FHandle = ::shm_open(FName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (FHandle >= 0) {
-        FCreated = true;
-    } else if (errno == EEXIST) {
-        FHandle = ::shm_open(FName.c_str(), O_RDWR, 0600);
+    for (int attempt = 0; attempt < 3 && FHandle < 0; ++attempt) {
+        FHandle = ::shm_open(FName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (FHandle >= 0) {
+            FCreated = true;
+            // The umask may have taken bits away; the other side checks for exactly 0600.
+            ::fchmod(FHandle, 0600);
+            break;
+        }
+        if (errno != EEXIST) ThrowShm(FName, errno);
+        FHandle = ::shm_open(FName.c_str(), O_RDWR | O_CLOEXEC, 0);
+        if (FHandle < 0 && errno != ENOENT) ThrowShm(FName, errno);
     }
-    if (FHandle < 0) ThrowShm(FName, errno);
+    if (FHandle < 0) ThrowShm(FName, EEXIST);
+    if (!FCreated) CheckOwnDescriptor("shared memory", FName, FHandle);
     struct stat info {};
     if (::fstat(FHandle, &info) != 0) ThrowShm(FName, errno);
     // An opened block smaller than asked for (one left behind with another size) is grown, so
@@ -135,8 +210,9 @@ TSharedMem TSharedMem::OpenExisting(std::string name, std::int32_t size) {
     mem.FName = std::move(name);
     mem.FSize = size;
     if (size <= 0) ThrowShm(mem.FName, EINVAL);
-    mem.FHandle = ::shm_open(mem.FName.c_str(), O_RDONLY, 0);
+    mem.FHandle = ::shm_open(mem.FName.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (mem.FHandle < 0) ThrowShm(mem.FName, errno);
+    CheckOwnDescriptor("shared memory", mem.FName, mem.FHandle);
     struct stat info {};
     if (::fstat(mem.FHandle, &info) != 0) ThrowShm(mem.FName, errno);
     if (info.st_size < size) ThrowShm(mem.FName, EINVAL);

@@ -73,8 +73,10 @@ protected:
 /// event keeps it set once), a successful Wait resets it.
 class TEvent {
 public:
-    /// Creates or opens the event `name` (with its leading "/"). A newly created event is not
-    /// set. Throws EShmError naming the event when the system refuses.
+    /// Creates the event `name` (with its leading "/") exclusively, not set, mode 0600; one
+    /// that exists already is opened only when it is this user's with mode 0600. Throws
+    /// EShmError naming the event when the system refuses or the event is someone else's
+    /// ("Refusing event <name>: it belongs to user id <n>, not to this user").
     explicit TEvent(std::string name);
     ~TEvent();
     TEvent(const TEvent&) = delete;
@@ -97,11 +99,14 @@ private:
 /// A named block of shared memory of a fixed size, mapped whole.
 class TSharedMem : public THandledObject {
 public:
-    /// Creates (size bytes, zeroed) or opens the block `name` and maps it read-write. Throws
-    /// EShmError "Error creating shared memory <name> (<system message>)".
+    /// Creates (size bytes, zeroed, mode 0600, exclusively) or opens the block `name` and maps
+    /// it read-write. An existing block is opened only when it is this user's with mode 0600.
+    /// Throws EShmError "Error creating shared memory <name> (<system message>)", or
+    /// "Refusing shared memory <name>: it belongs to user id <n>, not to this user" /
+    /// "...: its mode is 0644, not 0600" for a block that is not ours alone.
     TSharedMem(std::string name, std::int32_t size);
     /// Opens an existing block read-only and maps `size` bytes of it; for receivers. Throws
-    /// EShmError as above, also when the block is smaller than `size` (reading past its end
+    /// EShmError as above (a block that is not ours alone is refused), also when the block is smaller than `size` (reading past its end
     /// would kill the reader).
     static TSharedMem OpenExisting(std::string name, std::int32_t size);
     ~TSharedMem() override;

@@ -1,10 +1,14 @@
 #include "ipc/IPCBasics.h"
 
 #include <fcntl.h>
+#include <semaphore.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -182,6 +186,109 @@ TEST(TUniDirDataServer, AReceiverThatNeverAnswersCostsTheFullHandOverPerAnswerAn
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(lines, (QStringList{QStringLiteral("ANSWER answer 0"), QStringLiteral("ANSWER answer 1"),
                                   QStringLiteral("ANSWER answer 2"), QStringLiteral("END")}));
+}
+
+/// Removes every object of exchange `id`, whoever made it.
+void UnlinkExchange(std::uint32_t id) {
+    ::shm_unlink(SizeCellName(id).c_str());
+    ::shm_unlink(AnswerBlockName(id).c_str());
+    ::sem_unlink(ServerEventName(id).c_str());
+    ::sem_unlink(ClientEventName(id).c_str());
+}
+
+TEST(TUniDirDataServer, AnExistingObjectThatIsNotOursAloneIsRefusedWithAClearError) {
+    struct TCase {
+        const char* What;
+        std::function<void(std::uint32_t)> Plant;  ///< leaves one object of the exchange behind
+        const char* Error;
+    };
+    const auto plantShm = [](const std::string& name, mode_t mode) {
+        const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 4), 0);
+        ::fchmod(fd, mode);
+        ::close(fd);
+    };
+    const auto plantSem = [](const std::string& name, mode_t mode) {
+        sem_t* sem = ::sem_open(name.c_str(), O_CREAT | O_EXCL, 0600, 0);
+        ASSERT_NE(sem, SEM_FAILED);
+        ::sem_close(sem);
+        ::chmod(("/dev/shm/sem." + name.substr(1)).c_str(), mode);
+    };
+    const TCase cases[] = {
+        {"size cell readable by all", [&](std::uint32_t id) { plantShm(SizeCellName(id), 0644); },
+         "Refusing shared memory /{8939DB2A-5A75-4CFB-9808-5337A67AF2D1}.EI"},
+        {"size cell writable by all", [&](std::uint32_t id) { plantShm(SizeCellName(id), 0666); },
+         "its mode is 0666, not 0600"},
+        {"server event open to all", [&](std::uint32_t id) { plantSem(ServerEventName(id), 0666); },
+         "Refusing event /{8939DB2A-5A75-4CFB-9808-5337A67AF2D1}ES"},
+        {"client event readable by the group", [&](std::uint32_t id) { plantSem(ClientEventName(id), 0640); },
+         "its mode is 0640, not 0600"},
+    };
+    std::uint32_t k = 20;
+    for (const auto& c : cases) {
+        const std::uint32_t id = test::UniqueExchangeID(k++);
+        UnlinkExchange(id);
+        c.Plant(id);
+        try {
+            TUniDirDataServer server(id);
+            ADD_FAILURE() << c.What << ": the exchange was opened";
+        } catch (const EShmError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos) << c.What << ": " << e.what();
+        }
+        UnlinkExchange(id);
+    }
+}
+
+TEST(TUniDirDataServer, AnAnswerBlockPlantedBeforeTheAnswerIsNotReadByTheReceiver) {
+    const std::uint32_t id = test::UniqueExchangeID(30);
+    TUniDirDataServer server(id);
+    TUniDirDataClient client(id);
+    {
+        TSharedMem cell(SizeCellName(id), 4);
+        const std::int32_t claimed = 4;
+        std::memcpy(cell.View(), &claimed, 4);
+    }
+    const int fd = ::shm_open(AnswerBlockName(id).c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 4), 0);
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    TEvent(ServerEventName(id)).Signal();
+    std::vector<std::uint8_t> received;
+    EXPECT_EQ(client.Receive(1000, received), TReceive::rcLost);
+    ::shm_unlink(AnswerBlockName(id).c_str());
+}
+
+TEST(TUniDirDataServer, AnExchangeAnotherUserMadeFirstIsRefusedAndThatUserReadsNoAnswer) {
+    std::string why;
+    const auto other = test::OtherUser(why);
+    if (!other) GTEST_SKIP() << why;
+    test::EnsureQtApp();
+    const std::uint32_t id = test::UniqueExchangeID(31);
+    UnlinkExchange(id);
+    // The other user's receiver makes the exchange's objects before we do.
+    QProcess attacker;
+    attacker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    test::StartAs(attacker, *other, QStringLiteral(ORVANE_ANSWER_RECEIVER),
+                  {QString::number(id), QStringLiteral("--timeout"), QStringLiteral("3000")});
+    ASSERT_TRUE(attacker.waitForStarted(10000));
+    ASSERT_EQ(test::ReadLine(attacker), QStringLiteral("READY"));
+    try {
+        TUniDirDataServer server(id);
+        server.CreateAnswer(std::string_view("Secret title"));
+        server.Done();
+        ADD_FAILURE() << "the other user's exchange was used";
+    } catch (const EShmError& e) {
+        EXPECT_NE(std::string(e.what()).find("it belongs to user id " + std::to_string(other->Uid) +
+                                              ", not to this user"),
+                  std::string::npos)
+            << e.what();
+    }
+    ASSERT_TRUE(attacker.waitForFinished(20000));
+    const QString heard = QString::fromUtf8(attacker.readAllStandardOutput());
+    EXPECT_EQ(heard.trimmed(), QStringLiteral("TIMEOUT")) << heard.toStdString();
+    UnlinkExchange(id);
 }
 
 }  // namespace

@@ -2,9 +2,13 @@
 // helper programs, and lines read from a child process.
 #pragma once
 
+#include <pwd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include <QCoreApplication>
@@ -57,6 +61,42 @@ inline bool WaitForLine(QProcess& process, const QString& wanted, QStringList* s
         if (seen != nullptr) seen->append(line);
     }
     return false;
+}
+
+/// Another local user for the tests that play an attacker on the same machine.
+struct TOtherUser {
+    uid_t Uid = 0;
+    gid_t Gid = 0;
+};
+
+/// The system user "orvane3test" (made when missing); nothing when this process cannot act as
+/// another user (it does not run as root), and `why` then says so.
+inline std::optional<TOtherUser> OtherUser(std::string& why) {
+    if (::geteuid() != 0) {
+        why = "needs root to run a second process under another user id";
+        return std::nullopt;
+    }
+    const char* const name = "orvane3test";
+    if (::getpwnam(name) == nullptr) {
+        const int status = std::system("useradd -r -M -s /usr/sbin/nologin orvane3test 2>/dev/null");
+        (void)status;
+    }
+    const passwd* entry = ::getpwnam(name);
+    if (entry == nullptr) {
+        why = "the system user orvane3test could not be made (useradd)";
+        return std::nullopt;
+    }
+    return TOtherUser{entry->pw_uid, entry->pw_gid};
+}
+
+/// Starts `program` with `arguments` as `user` (through setpriv, without root's groups).
+inline void StartAs(QProcess& process, const TOtherUser& user, const QString& program,
+                    const QStringList& arguments) {
+    process.start(QStringLiteral("setpriv"),
+                  QStringList{QStringLiteral("--reuid=%1").arg(user.Uid),
+                              QStringLiteral("--regid=%1").arg(user.Gid),
+                              QStringLiteral("--clear-groups"), QStringLiteral("--"), program} +
+                      arguments);
 }
 
 }  // namespace orvane::test
