@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/TCommandHandler.h"
+#include "app/uMainForm.h"
 #include "ipc/TSingleInstance.h"
 #include "platform/PlatformAudio.h"
 #include "ui/TForm1.h"
@@ -34,6 +35,11 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &orvane::ipc::TSingleInstance::bringToFront, &window,
                      [&window] { window.BringToFront(); });
     window.Init();
+    // A start that could not hand over its command line says why it runs by itself.
+    if (!instance.Note().isEmpty()) {
+        window.Form().PostActivity(instance.Note().toStdString(),
+                                   orvane::tracking::TActivityIcon::aiAttention);
+    }
     QApplication::processEvents();
     window.show();
     return QApplication::exec();

@@ -2,6 +2,7 @@
 // the running instance it handles its own and forwarded commands with the real command handler
 // and library. Every happening is one line on stdout:
 //   FORWARDED | PRIMARY | SECONDARY     the outcome of the start-up check
+//   NOTE <text>                         why it went on as an instance of its own
 //   READY                               the event loop runs
 //   COMMANDS <n>                        a forwarded record with n strings arrived
 //   ENTRY <text>                        an activity entry the commands posted
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
             Say("SECONDARY");
             break;
     }
+    if (!instance.Note().isEmpty()) Say("NOTE " + instance.Note().toStdString());
 
     platform::InstallAudioConversion();
     database::TStandaloneLibrary standalone(folder);

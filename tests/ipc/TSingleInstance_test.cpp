@@ -1,7 +1,14 @@
 #include "ipc/TSingleInstance.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <thread>
 
 #include <filesystem>
 #include <functional>
@@ -11,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -77,10 +85,140 @@ TEST(TSingleInstance, CommandBlocksAreReadUpToTheFirstEmptyStringOrRefused) {
     }
 }
 
-TEST(TSingleInstance, NameIsTheFixedIdentifierAndTheUser) {
+/// Sets an environment variable for the life of the object (unset when `value` is null).
+class TEnvironment {
+public:
+    TEnvironment(const char* name, const std::optional<std::string>& value)
+        : FName(name), FOld(qgetenv(name)), FHad(qEnvironmentVariableIsSet(name)) {
+        if (value) {
+            qputenv(name, QByteArray::fromStdString(*value));
+        } else {
+            qunsetenv(name);
+        }
+    }
+    ~TEnvironment() {
+        if (FHad) {
+            qputenv(FName, FOld);
+        } else {
+            qunsetenv(FName);
+        }
+    }
+    TEnvironment(const TEnvironment&) = delete;
+    TEnvironment& operator=(const TEnvironment&) = delete;
+
+private:
+    const char* FName;
+    QByteArray FOld;
+    bool FHad;
+};
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+uid_t OwnerOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_uid;
+}
+
+void MakeFolder(const std::string& path, mode_t mode) {
+    std::filesystem::create_directories(path);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+TEST(TSingleInstance, NameIsTheFixedIdentifierAndTheUserInAFolderOfOurOwn) {
     const QString name = InstanceName();
     EXPECT_TRUE(name.contains(QLatin1String("{B1D7FCF3-D556-40AE-9DA7-B3DE2EA248DD}")));
     EXPECT_TRUE(name.endsWith(QString::number(::getuid())));
+    const std::string folder = QFileInfo(name).path().toStdString();
+    EXPECT_EQ(QFileInfo(name).path(), InstanceFolder());
+    EXPECT_EQ(OwnerOf(folder), ::getuid());
+    EXPECT_EQ(ModeOf(folder) & 077, 0u) << folder;
+}
+
+TEST(TSingleInstance, TheFolderIsTheRuntimeFolderWhenPrivateElseOneOfOurOwnInTheTemporaryFolder) {
+    test::TTempDir dir;
+    const std::string tmp = dir.File("tmp");
+    const std::string own = tmp + "/orvane3-" + std::to_string(::getuid());
+    struct TCase {
+        const char* What;
+        std::function<void()> Prepare;
+        std::optional<std::string> Runtime;
+        std::string Expected;  ///< the folder; empty: none, with `Error` in the reason
+        const char* Error;
+    };
+    const TCase cases[] = {
+        {"private runtime folder", [&] { MakeFolder(dir.File("run"), 0700); }, dir.File("run"),
+         dir.File("run"), ""},
+        {"no runtime folder: one of our own is made", [] {}, std::nullopt, own, ""},
+        {"runtime folder open to others", [&] { MakeFolder(dir.File("open"), 0755); },
+         dir.File("open"), own, ""},
+        {"runtime folder missing", [] {}, dir.File("missing"), own, ""},
+        {"our folder left open is closed again", [&] { MakeFolder(own, 0777); }, std::nullopt, own, ""},
+        {"our folder name is a link", [&] {
+             MakeFolder(dir.File("elsewhere"), 0700);
+             std::filesystem::create_directory_symlink(dir.File("elsewhere"), own);
+         },
+         std::nullopt, "", "is not a folder"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(tmp);
+        std::filesystem::create_directory(tmp);
+        c.Prepare();
+        const TEnvironment runtime("XDG_RUNTIME_DIR", c.Runtime);
+        const TEnvironment temporary("TMPDIR", tmp);
+        QString error;
+        const QString folder = InstanceFolder(&error);
+        EXPECT_EQ(folder.toStdString(), c.Expected) << c.What;
+        if (c.Expected.empty()) {
+            EXPECT_TRUE(error.contains(QLatin1String(c.Error))) << c.What << ": " << error.toStdString();
+            // No folder, no single instance: the process goes on by itself and says why.
+            TSingleInstance instance(QStringLiteral("probe"));
+            EXPECT_EQ(instance.Start({}), TSingleInstance::TStart::stSecondary) << c.What;
+            EXPECT_TRUE(instance.Note().contains(QLatin1String(c.Error))) << instance.Note().toStdString();
+        } else {
+            EXPECT_EQ(ModeOf(c.Expected), 0700u) << c.What;
+        }
+    }
+}
+
+TEST(TSingleInstance, AFolderOrRuntimeFolderOfAnotherUserIsNeverUsed) {
+    std::string why;
+    const auto other = test::OtherUser(why);
+    if (!other) GTEST_SKIP() << why;
+    test::TTempDir dir;
+    const std::string tmp = dir.File("tmp");
+    MakeFolder(tmp, 01777);
+    const std::string theirs = dir.File("theirs");
+    MakeFolder(theirs, 0700);
+    ASSERT_EQ(::chown(theirs.c_str(), other->Uid, other->Gid), 0);
+    const std::string own = tmp + "/orvane3-" + std::to_string(::getuid());
+    {
+        // Their private runtime folder is not ours: our own folder is made instead.
+        const TEnvironment runtime("XDG_RUNTIME_DIR", theirs);
+        const TEnvironment temporary("TMPDIR", tmp);
+        EXPECT_EQ(InstanceFolder().toStdString(), own);
+    }
+    std::filesystem::remove_all(own);
+    // Another user made our folder name first, with a lock file and a dead socket in it.
+    MakeFolder(own, 0777);
+    ASSERT_EQ(::chown(own.c_str(), other->Uid, other->Gid), 0);
+    test::WriteBytes(own + "/probe.lock", "1\norvane3\n");
+    const TEnvironment runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const TEnvironment temporary("TMPDIR", tmp);
+    QString error;
+    EXPECT_TRUE(InstanceFolder(&error).isEmpty());
+    EXPECT_TRUE(error.contains(QStringLiteral("belongs to user id %1, not to this user").arg(other->Uid)))
+        << error.toStdString();
+    test::EnsureQtApp();
+    TSingleInstance instance(QStringLiteral("probe"));
+    EXPECT_EQ(instance.Start({QStringLiteral("x.wav")}), TSingleInstance::TStart::stSecondary);
+    EXPECT_FALSE(instance.Listening());
+    EXPECT_TRUE(instance.Note().contains(QLatin1String("this window runs as an instance of its own")))
+        << instance.Note().toStdString();
 }
 
 /// A running instance in this process and a raw client that writes whatever the case needs.
@@ -221,21 +359,44 @@ protected:
                 p->waitForFinished(5000);
             }
         }
-        QLocalServer::removeServer(FName);
+        QLocalServer::removeServer(QDir(InstanceFolder()).filePath(FName));
     }
     QString Folder() const { return QString::fromStdString(FDir.Folder() + "fp/"); }
 
     QProcess& Launch(const QStringList& parameters, const QString& workDir = QString(),
-                     const QStringList& extra = {}) {
+                     const QStringList& extra = {}, const test::TOtherUser* as = nullptr,
+                     const QString& name = QString(), const QString& folder = QString()) {
         FProcesses.push_back(std::make_unique<QProcess>());
         QProcess& p = *FProcesses.back();
         if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ORVANE_INSTANCE_PROBE),
-                QStringList{QStringLiteral("--name"), FName, QStringLiteral("--folder"), Folder()} + extra +
-                    QStringList{QStringLiteral("--")} + parameters);
+        const QStringList arguments =
+            QStringList{QStringLiteral("--name"), name.isEmpty() ? FName : name,
+                        QStringLiteral("--folder"), folder.isEmpty() ? Folder() : folder} +
+            extra + QStringList{QStringLiteral("--")} + parameters;
+        if (as != nullptr) {
+            test::StartAs(p, *as, QStringLiteral(ORVANE_INSTANCE_PROBE), arguments);
+        } else {
+            p.start(QStringLiteral(ORVANE_INSTANCE_PROBE), arguments);
+        }
         EXPECT_TRUE(p.waitForStarted(10000));
         return p;
+    }
+    /// A folder inside the test folder for `user`: theirs, private.
+    std::string FolderFor(const test::TOtherUser& user, const std::string& name) {
+        ::chmod(FDir.Path().c_str(), 0711);
+        const std::string folder = FDir.File(name);
+        MakeFolder(folder, 0700);
+        EXPECT_EQ(::chown(folder.c_str(), user.Uid, user.Gid), 0);
+        return folder;
+    }
+    /// Everything the process still has to say, after it was ended.
+    static QString Rest(QProcess& process) {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        return QString::fromUtf8(process.readAllStandardOutput());
     }
     /// Starts the running instance and waits until its event loop runs.
     QProcess& LaunchPrimary() {
@@ -294,7 +455,7 @@ TEST_F(TSingleInstanceProcesses, ASocketLeftByACrashedInstanceDoesNotBlockTheNex
     QProcess& crashed = LaunchPrimary();
     crashed.kill();
     ASSERT_TRUE(crashed.waitForFinished(5000));
-    const QString socketFile = QDir(QDir::tempPath()).filePath(FName);
+    const QString socketFile = QDir(InstanceFolder()).filePath(FName);
     ASSERT_TRUE(QFile::exists(socketFile)) << "the crash left its socket behind";
 
     QProcess& next = LaunchPrimary();
@@ -305,6 +466,96 @@ TEST_F(TSingleInstanceProcesses, ASocketLeftByACrashedInstanceDoesNotBlockTheNex
     ASSERT_TRUE(test::WaitForLine(next, QStringLiteral("FRONT"), &lines));
     EXPECT_TRUE(lines.contains(
         QStringLiteral("ENTRY Only .mp3 and .wav files are supported for fingerprint extraction")));
+}
+
+TEST_F(TSingleInstanceProcesses, TheRunningInstanceRefusesAConnectionFromAnotherUser) {
+    std::string why;
+    const auto other = test::OtherUser(why);
+    if (!other) GTEST_SKIP() << why;
+    // Their instance, in their own folder; we (root) can reach its socket anyway.
+    const std::string theirs = FolderFor(*other, "theirs");
+    MakeFolder(theirs + "/fp", 0700);
+    ASSERT_EQ(::chown((theirs + "/fp").c_str(), other->Uid, other->Gid), 0);
+    const QString socket = QString::fromStdString(theirs + "/instance");
+    QProcess& victim = Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/fp/"));
+    ASSERT_EQ(test::ReadLine(victim), QStringLiteral("PRIMARY"));
+    ASSERT_TRUE(test::WaitForLine(victim, QStringLiteral("READY")));
+
+    QLocalSocket intruder;
+    intruder.connectToServer(socket);
+    ASSERT_TRUE(intruder.waitForConnected(5000));
+    intruder.write(BuildCommandRecord({QStringLiteral("/etc/shadow.wav")}));
+    intruder.flush();
+    EXPECT_TRUE(test::WaitForLine(victim, QStringLiteral("REFUSED single instance: connection from user id 0 refused"),
+                                  nullptr, 20000));
+    EXPECT_FALSE(intruder.waitForReadyRead(1000) && intruder.bytesAvailable() > 0) << "no answer to a stranger";
+    const QString rest = Rest(victim);
+    EXPECT_FALSE(rest.contains(QLatin1String("COMMANDS"))) << rest.toStdString();
+}
+
+TEST_F(TSingleInstanceProcesses, ACommandLineIsNeverHandedToAnotherUsersSocket) {
+    std::string why;
+    const auto other = test::OtherUser(why);
+    if (!other) GTEST_SKIP() << why;
+    // The other user listens first under the name in a folder both can write.
+    const std::string theirs = FolderFor(*other, "theirs");
+    const std::string shared = FDir.File("shared");
+    MakeFolder(shared, 01777);
+    const QString socket = QString::fromStdString(shared + "/instance");
+    QProcess& attacker = Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/"));
+    ASSERT_EQ(test::ReadLine(attacker), QStringLiteral("PRIMARY"));
+    ASSERT_TRUE(test::WaitForLine(attacker, QStringLiteral("READY")));
+
+    QProcess& victim = Launch({QStringLiteral("/home/me/private/Song.wav")}, QString(), {}, nullptr, socket);
+    EXPECT_EQ(test::ReadLine(victim), QStringLiteral("SECONDARY"));
+    EXPECT_EQ(test::ReadLine(victim),
+              QStringLiteral("NOTE Single instance: the socket %1 is held by user id %2, not by this user; "
+                             "this window runs as an instance of its own.")
+                  .arg(socket)
+                  .arg(other->Uid));
+    EXPECT_TRUE(test::WaitForLine(victim, QStringLiteral("READY")));
+    const QString heard = Rest(attacker);
+    EXPECT_FALSE(heard.contains(QLatin1String("COMMANDS"))) << heard.toStdString();
+    EXPECT_TRUE(QFile::exists(socket)) << "their socket is left alone";
+}
+
+TEST_F(TSingleInstanceProcesses, AnInstanceThatNeverAnswersLetsTheNextStartGoOnByItself) {
+    // Something of ours listens under the name but never reads or answers.
+    const std::string path = FDir.File("silent");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+
+    QProcess& next = Launch({QStringLiteral("x.wav")}, QString(), {}, nullptr, QString::fromStdString(path));
+    EXPECT_EQ(test::ReadLine(next, 60000), QStringLiteral("SECONDARY"));
+    EXPECT_EQ(test::ReadLine(next),
+              QStringLiteral("NOTE The running orvane3 did not answer within 5 seconds; this window runs as "
+                             "an instance of its own."));
+    EXPECT_TRUE(test::WaitForLine(next, QStringLiteral("READY")));
+    ::close(listener);
+}
+
+TEST_F(TSingleInstanceServer, ASenderWaitsAsLongAsTheInstanceSaysItIsStillHandlingTheCommands) {
+    // Handling takes longer than a sender waits in silence, and the event loop does not run
+    // meanwhile (as while fingerprinting a long file).
+    FInstance->OnCommands = [this](const QStringList& commands) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(AnswerTimeoutMs + 2500));
+        FCommands.append(commands);
+    };
+    test::TTempDir dir;
+    QProcess sender;
+    sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sender.start(QStringLiteral(ORVANE_INSTANCE_PROBE),
+                 {QStringLiteral("--name"), FInstance->Name(), QStringLiteral("--folder"),
+                  QString::fromStdString(dir.Folder()), QStringLiteral("--"), QStringLiteral("long.mp3")});
+    ASSERT_TRUE(sender.waitForStarted(10000));
+    EXPECT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_EQ(QString::fromUtf8(sender.readAllStandardOutput()).trimmed(), QStringLiteral("FORWARDED"));
+    EXPECT_EQ(FCommands, QStringList{QStringLiteral("long.mp3")});
 }
 
 }  // namespace
