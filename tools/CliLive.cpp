@@ -46,8 +46,8 @@ const char* const DevicesUsage =
     "line: first the default device (\"Microsoft Wave Mapper\", the server's default\n"
     "source), then every source by name; after a tab, the source's description. A name\n"
     "goes to 'listen --device'.\n"
-    "Exit status: 0 listed, 1 the sound server could not be reached (only the default\n"
-    "device is listed).\n";
+    "Exit status: 0 listed, 1 the sound server could not be reached (nothing is listed;\n"
+    "the error says what failed).\n";
 
 const char* const ListenUsage =
     "usage: orvane3-cli listen [--device NAME] [--library DIR] [--side both|left|right]\n"
@@ -109,6 +109,12 @@ int CmdDevices(int argc, char** argv) {
         return Usage(DevicesUsage, std::string("unknown argument ") + argv[i]);
     }
     platform::QnDevices devices;
+    if (!devices.ErrorMessage.empty()) {
+        // Without a server no device can record, not even the default one.
+        std::fprintf(stderr, "error: %s\n",
+                     platform::ListingFailureText(devices.ErrorMessage).c_str());
+        return ExitFailed;
+    }
     for (const audio::TLInfo& info : devices.LInfos) {
         if (info.DevName.empty()) {
             std::printf("%s\t%s\n", DefaultDeviceText,
@@ -122,11 +128,6 @@ int CmdDevices(int argc, char** argv) {
             if (source.Index == info.DevNo) description = source.Description;
         }
         std::printf("%s\t%s\n", info.DevName.c_str(), description.c_str());
-    }
-    if (!devices.ErrorMessage.empty()) {
-        std::fprintf(stderr, "error: the sound server could not be reached: %s\n",
-                     devices.ErrorMessage.c_str());
-        return ExitFailed;
     }
     return ExitOk;
 }
@@ -190,6 +191,15 @@ int CmdListen(int argc, char** argv) {
 
     platform::QnDevices devices;
     audio::TLInfo soundDevice;
+    if (const std::string problem = platform::SoundServerProblem(devices.ErrorMessage);
+        !problem.empty()) {
+        // As the window says it: the channel, the input, what is wrong.
+        std::fprintf(stderr, "error: %s\n",
+                     platform::CaptureFailureText(channelSettings.Caption, device,
+                                                  devices.ErrorMessage)
+                         .c_str());
+        return ExitFailed;
+    }
     if (const audio::TLInfo* found = devices.FindByName(device)) {
         soundDevice = *found;
     } else {
@@ -246,9 +256,16 @@ int CmdListen(int argc, char** argv) {
     recognitionThread.Start();
     channel.SetActive(true);
     if (!captureError.empty()) {
-        std::fprintf(stderr, "error: %s: %s\n",
-                     soundDevice.DevName.empty() ? DefaultDeviceText : soundDevice.DevName.c_str(),
-                     captureError.c_str());
+        if (platform::SoundServerProblem(captureError).empty()) {
+            std::fprintf(stderr, "error: %s: %s\n",
+                         soundDevice.DevName.empty() ? DefaultDeviceText : soundDevice.DevName.c_str(),
+                         captureError.c_str());
+        } else {
+            std::fprintf(stderr, "error: %s\n",
+                         platform::CaptureFailureText(channelSettings.Caption, soundDevice.DevName,
+                                                      captureError)
+                             .c_str());
+        }
         recognitionThread.Terminate();
         channel.SetLogSystem(nullptr);
         channel.SetActive(false);

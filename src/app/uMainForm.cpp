@@ -168,6 +168,12 @@ tracking::IRecognitionPause& TMainForm::Pause() { return *FPause; }
 void TMainForm::Init() {
     if (FStarted) return;
     FStarted = true;
+    // The main window is not shown yet: a message box now would come before it, untitled.
+    FDeferMessages = true;
+    struct TDeferOnlyHere {
+        bool& Defer;
+        ~TDeferOnlyHere() { Defer = false; }
+    } deferOnlyHere{FDeferMessages};
     FTrayNotices = std::make_unique<tracking::TTrayNotices>(FView.TrayDisplay(), *FClock);
     PostActivity(WelcomeText(), tracking::TActivityIcon::aiInformation);
     PostActivity(HelpAboutText, tracking::TActivityIcon::aiInformation);
@@ -203,7 +209,13 @@ void TMainForm::Init() {
     FChannel = std::make_unique<recognition::TChannel>(0, 0, TSettings::DefaultChannelCaption(0),
                                                        *FLock, *FPosting, std::move(capture));
     FChannel->OnCaptureError = [this](const std::string& message) {
-        FView.LibraryWindow().ShowMessage(message);
+        const std::string text = platform::CaptureFailureText(
+            FChannel->Caption(), FChannel->SoundDevice.DevName, message);
+        if (FDeferMessages) {
+            FDeferredMessages.push_back(text);
+        } else {
+            FView.LibraryWindow().ShowMessage(text);
+        }
     };
     FRecognitionThread->AddChannel(*FChannel);
 
@@ -268,6 +280,13 @@ void TMainForm::Init() {
     }
     if (FSettings->FirstStepsTip()) FView.FirstStepsTip();
     FLogTimer.start();
+}
+
+void TMainForm::ShowDeferredMessages() {
+    FDeferMessages = false;
+    std::vector<std::string> messages;
+    messages.swap(FDeferredMessages);
+    for (const std::string& text : messages) FView.LibraryWindow().ShowMessage(text);
 }
 
 void TMainForm::Shutdown() {

@@ -157,6 +157,10 @@ public:
     void Init();
     /// Whether Init has begun.
     bool Started() const { return FStarted; }
+    /// Messages that came up while Init ran (a channel whose audio input cannot be opened)
+    /// wait until the main window is shown: this shows them, in order. Later ones are shown
+    /// at once.
+    void ShowDeferredMessages();
 
     /// The shutdown sequence: recognition paused for good, the tracker freed (logging every
     /// clip still tracked), the recognition thread ended, the channel switched off and freed,
@@ -281,6 +285,8 @@ private:
     TMainFormOptions FOptions;
     bool FStarted = false;
     bool FShutDown = false;
+    bool FDeferMessages = false;
+    std::vector<std::string> FDeferredMessages;
 
     std::unique_ptr<tracking::TSystemClock> FClock;
     std::unique_ptr<TQtPoster> FPoster;

@@ -95,6 +95,34 @@ void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* user) 
 
 }  // namespace
 
+std::string SoundServerProblem(const std::string& pulseText) {
+    // PulseAudio's texts may be translated: compare with its own.
+    if (pulseText == pa_strerror(PA_ERR_CONNECTIONREFUSED)) {
+        return "no sound server (PulseAudio or PipeWire) is running.";
+    }
+    if (pulseText == pa_strerror(PA_ERR_TIMEOUT) || pulseText == "Timeout") {
+        return "the sound server (PulseAudio or PipeWire) does not answer.";
+    }
+    if (pulseText == pa_strerror(PA_ERR_ACCESS)) {
+        return "the sound server (PulseAudio or PipeWire) refuses this user.";
+    }
+    return {};
+}
+
+std::string CaptureFailureText(const std::string& caption, const std::string& device,
+                               const std::string& pulseText) {
+    const std::string problem = SoundServerProblem(pulseText);
+    if (problem.empty()) return pulseText;
+    return caption + ": the audio input \"" + (device.empty() ? "default" : device) +
+           "\" cannot be opened: " + problem + " (" + pulseText + ")";
+}
+
+std::string ListingFailureText(const std::string& pulseText) {
+    const std::string problem = SoundServerProblem(pulseText);
+    if (problem.empty()) return "the sound server could not be reached: " + pulseText;
+    return "the audio inputs cannot be listed: " + problem + " (" + pulseText + ")";
+}
+
 TPulseSources ListPulseSources() {
     TServerQuery query;
     TPulseSources result;

@@ -32,6 +32,24 @@ struct TPulseSources {
     std::vector<TPulseSource> Sources;
 };
 
+/// What a failure text of PulseAudio means for the user when the sound server itself is the
+/// trouble: "no sound server (PulseAudio or PipeWire) is running." for a refused connection,
+/// and likewise for a server that does not answer or refuses this user. Empty for any other
+/// text (a missing source, a format the source cannot give, ...).
+std::string SoundServerProblem(const std::string& pulseText);
+
+/// The message of a channel whose capture device cannot be opened: for a sound server problem
+/// `Channel01: the audio input "default" cannot be opened: no sound server (PulseAudio or
+/// PipeWire) is running. (Connection refused)` (the device "" is "default"); any other failure
+/// keeps its text as it is.
+std::string CaptureFailureText(const std::string& caption, const std::string& device,
+                               const std::string& pulseText);
+
+/// The message when the capture devices cannot be listed: for a sound server problem
+/// `the audio inputs cannot be listed: no sound server (PulseAudio or PipeWire) is running.
+/// (Connection refused)`, else `the sound server could not be reached: <text>`.
+std::string ListingFailureText(const std::string& pulseText);
+
 /// Lists the sources of the server named by PULSE_SERVER (or the user's default server).
 /// Throws EPulseError with PulseAudio's text when the server cannot be reached in 5 seconds.
 TPulseSources ListPulseSources();

@@ -42,5 +42,8 @@ int main(int argc, char** argv) {
     }
     QApplication::processEvents();
     window.show();
+    QApplication::processEvents();
+    // What went wrong during the start (no sound server, say) is told over the window.
+    window.Form().ShowDeferredMessages();
     return QApplication::exec();
 }

@@ -101,6 +101,54 @@ private:
     std::string FOld;
 };
 
+/// Points PulseAudio at a socket nobody listens on, for the life of the object.
+class TNoSoundServer {
+public:
+    explicit TNoSoundServer(const std::string& socket) {
+        if (const char* old = std::getenv("PULSE_SERVER")) FOld = old, FHad = true;
+        ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    }
+    ~TNoSoundServer() {
+        if (FHad) {
+            ::setenv("PULSE_SERVER", FOld.c_str(), 1);
+        } else {
+            ::unsetenv("PULSE_SERVER");
+        }
+    }
+
+private:
+    bool FHad = false;
+    std::string FOld;
+};
+
+TEST(CliLive, WithoutASoundServerDevicesAndListenSayWhatFailedAndWhy) {
+    test::TTempDir dir;
+    TSettingsHome home(dir.File("config"));
+    const TNoSoundServer noServer(dir.File("no-server"));
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Error;
+    };
+    const TCase cases[] = {
+        {{"devices"},
+         "error: the audio inputs cannot be listed: no sound server (PulseAudio or PipeWire) is "
+         "running. (Connection refused)\n"},
+        {{"listen", "--library", dir.Folder()},
+         "error: Channel01: the audio input \"default\" cannot be opened: no sound server "
+         "(PulseAudio or PipeWire) is running. (Connection refused)\n"},
+        {{"listen", "--library", dir.Folder(), "--device", "alsa_input.usb-mic"},
+         "error: Channel01: the audio input \"alsa_input.usb-mic\" cannot be opened: no sound "
+         "server (PulseAudio or PipeWire) is running. (Connection refused)\n"},
+    };
+    for (const auto& c : cases) {
+        TCliProcess cli(dir, c.Args);
+        ASSERT_TRUE(cli.Started());
+        EXPECT_EQ(cli.Wait(20), 1) << c.Args[0];
+        EXPECT_EQ(cli.Out(), "") << c.Args[0] << ": no device is listed as if it could record";
+        EXPECT_EQ(cli.Err(), c.Error) << c.Args[0];
+    }
+}
+
 TEST(CliLive, DevicesListsTheDefaultDeviceFirstAndTheSinkMonitor) {
     test::TPulseServer server;
     ASSERT_TRUE(server.Running()) << server.Error();
