@@ -92,6 +92,10 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent) {
     FTree->setGeometry(8, 16, 449, 153);
     FTree->setHeaderHidden(true);
     FTree->setRootIsDecorated(false);
+    // The stored name, and beside it what the sound server calls the device.
+    FTree->setColumnCount(2);
+    FTree->setColumnWidth(0, 250);
+    FTree->header()->setStretchLastSection(true);
     FTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FTree->setSelectionMode(QAbstractItemView::SingleSelection);
     FTree->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -204,10 +208,15 @@ void TForm8::FillTree(const std::string& selectedDevice) {
             0, device.DevName.empty() ? QString::fromUtf8(WaveMapperText) : Text(device.DevName));
         node->setIcon(0, glyphs[device.ManID == MarkedManufacturer ? 1 : 0]);
         node->setData(0, Qt::UserRole, static_cast<qulonglong>(i));
-        // The server's description tells the user what the unique name stands for.
+        // The server's description tells the user what the unique name stands for; the
+        // default device is described by the source it stands for now.
+        const std::string& described =
+            device.DevName.empty() ? FDevs.Sources.DefaultSource : device.DevName;
         for (const platform::TPulseSource& source : FDevs.Sources.Sources) {
-            if (!device.DevName.empty() && source.Name == device.DevName) {
-                node->setToolTip(0, Text(source.Description));
+            if (!described.empty() && source.Name == described) {
+                node->setText(1, Text(source.Description));
+                node->setToolTip(0, Text(source.Name));
+                node->setToolTip(1, Text(source.Description));
             }
         }
         if (device.DevName == selectedDevice) selected = node;

@@ -116,6 +116,18 @@ TEST_F(TForm8Test, ListsTheDefaultDeviceFirstThenTheServersSources) {
     EXPECT_GE(dialog.height(), 312);
 }
 
+TEST_F(TForm8Test, EveryDeviceShowsTheServersDescriptionBesideItsStoredName) {
+    TForm8 dialog;
+    dialog.reload({});
+    QTreeWidget& tree = Tree(dialog);
+    ASSERT_EQ(tree.topLevelItemCount(), 2);
+    ASSERT_EQ(tree.columnCount(), 2);
+    // The default device stands for the server's default source, the null sink's monitor.
+    EXPECT_EQ(tree.topLevelItem(0)->text(1), QStringLiteral("Monitor of Null Output"));
+    EXPECT_EQ(tree.topLevelItem(1)->text(0), Monitor());
+    EXPECT_EQ(tree.topLevelItem(1)->text(1), QStringLiteral("Monitor of Null Output"));
+}
+
 TEST_F(TForm8Test, ReloadSelectsTheNodeOfTheNamedDeviceAndNoneForAnUnknownName) {
     TForm8 dialog;
     dialog.reload(TPulseServer::MonitorName());
