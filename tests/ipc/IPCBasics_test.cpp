@@ -264,6 +264,7 @@ TEST(TUniDirDataServer, AnExchangeAnotherUserMadeFirstIsRefusedAndThatUserReadsN
     std::string why;
     const auto other = test::OtherUser(why);
     if (!other) GTEST_SKIP() << why;
+    if (!test::AnyoneMayRun(ORVANE_ANSWER_RECEIVER, why)) GTEST_SKIP() << why;
     test::EnsureQtApp();
     const std::uint32_t id = test::UniqueExchangeID(31);
     UnlinkExchange(id);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -77,7 +78,9 @@ inline std::optional<TOtherUser> OtherUser(std::string& why) {
         return std::nullopt;
     }
     const char* const name = "orvane3test";
-    if (::getpwnam(name) == nullptr) {
+    // Tests run side by side may make the user at the same moment: one of them wins.
+    for (int attempt = 0; attempt < 3 && ::getpwnam(name) == nullptr; ++attempt) {
+        if (attempt > 0) ::sleep(1);
         const int status = std::system("useradd -r -M -s /usr/sbin/nologin orvane3test 2>/dev/null");
         (void)status;
     }
@@ -87,6 +90,27 @@ inline std::optional<TOtherUser> OtherUser(std::string& why) {
         return std::nullopt;
     }
     return TOtherUser{entry->pw_uid, entry->pw_gid};
+}
+
+/// Whether any user may run `program`: every folder above it open to others, the file
+/// readable and executable by others; else `why` says which part is closed.
+inline bool AnyoneMayRun(const std::string& program, std::string& why) {
+    struct stat info {};
+    if (::stat(program.c_str(), &info) != 0 || (info.st_mode & (S_IROTH | S_IXOTH)) != (S_IROTH | S_IXOTH)) {
+        why = program + " cannot be run by another user";
+        return false;
+    }
+    for (std::string folder = program; folder.size() > 1;) {
+        const auto slash = folder.find_last_of('/');
+        if (slash == std::string::npos) break;
+        folder = slash == 0 ? "/" : folder.substr(0, slash);
+        if (::stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) {
+            why = "another user cannot enter " + folder + ", where the helper programs are";
+            return false;
+        }
+        if (folder == "/") break;
+    }
+    return true;
 }
 
 /// Starts `program` with `arguments` as `user` (through setpriv, without root's groups).

@@ -472,6 +472,7 @@ TEST_F(TSingleInstanceProcesses, TheRunningInstanceRefusesAConnectionFromAnother
     std::string why;
     const auto other = test::OtherUser(why);
     if (!other) GTEST_SKIP() << why;
+    if (!test::AnyoneMayRun(ORVANE_INSTANCE_PROBE, why)) GTEST_SKIP() << why;
     // Their instance, in their own folder; we (root) can reach its socket anyway.
     const std::string theirs = FolderFor(*other, "theirs");
     MakeFolder(theirs + "/fp", 0700);
@@ -497,6 +498,7 @@ TEST_F(TSingleInstanceProcesses, ACommandLineIsNeverHandedToAnotherUsersSocket) 
     std::string why;
     const auto other = test::OtherUser(why);
     if (!other) GTEST_SKIP() << why;
+    if (!test::AnyoneMayRun(ORVANE_INSTANCE_PROBE, why)) GTEST_SKIP() << why;
     // The other user listens first under the name in a folder both can write.
     const std::string theirs = FolderFor(*other, "theirs");
     const std::string shared = FDir.File("shared");
