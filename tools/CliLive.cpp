@@ -194,10 +194,10 @@ int CmdListen(int argc, char** argv) {
     if (const std::string problem = platform::SoundServerProblem(devices.ErrorMessage);
         !problem.empty()) {
         // As the window says it: the channel, the input, what is wrong.
-        std::fprintf(stderr, "error: %s\n",
-                     platform::CaptureFailureText(channelSettings.Caption, device,
-                                                  devices.ErrorMessage)
-                         .c_str());
+        std::fprintf(
+            stderr, "error: %s\n",
+            platform::CaptureFailureText(channelSettings.Caption, device, devices.ErrorMessage)
+                .c_str());
         return ExitFailed;
     }
     if (const audio::TLInfo* found = devices.FindByName(device)) {
@@ -257,9 +257,10 @@ int CmdListen(int argc, char** argv) {
     channel.SetActive(true);
     if (!captureError.empty()) {
         if (platform::SoundServerProblem(captureError).empty()) {
-            std::fprintf(stderr, "error: %s: %s\n",
-                         soundDevice.DevName.empty() ? DefaultDeviceText : soundDevice.DevName.c_str(),
-                         captureError.c_str());
+            std::fprintf(
+                stderr, "error: %s: %s\n",
+                soundDevice.DevName.empty() ? DefaultDeviceText : soundDevice.DevName.c_str(),
+                captureError.c_str());
         } else {
             std::fprintf(stderr, "error: %s\n",
                          platform::CaptureFailureText(channelSettings.Caption, soundDevice.DevName,

@@ -106,8 +106,8 @@ public:
     /// "...: its mode is 0644, not 0600" for a block that is not ours alone.
     TSharedMem(std::string name, std::int32_t size);
     /// Opens an existing block read-only and maps `size` bytes of it; for receivers. Throws
-    /// EShmError as above (a block that is not ours alone is refused), also when the block is smaller than `size` (reading past its end
-    /// would kill the reader).
+    /// EShmError as above (a block that is not ours alone is refused), also when the block is
+    /// smaller than `size` (reading past its end would kill the reader).
     static TSharedMem OpenExisting(std::string name, std::int32_t size);
     ~TSharedMem() override;
     TSharedMem(TSharedMem&& other) noexcept;

@@ -1,18 +1,17 @@
 #include "ipc/TSingleInstance.h"
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <stop_token>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 #include <QDir>
@@ -86,7 +85,9 @@ constexpr std::size_t MaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 class THeartbeat {
 public:
     explicit THeartbeat(qintptr descriptor)
-        : FThread([this, descriptor](std::stop_token stop) { Run(stop, static_cast<int>(descriptor)); }) {}
+        : FThread([this, descriptor](std::stop_token stop) {
+              Run(stop, static_cast<int>(descriptor));
+          }) {}
     ~THeartbeat() {
         FThread.request_stop();
         FWake.notify_all();
@@ -125,11 +126,13 @@ QString InstanceFolder(QString* error) {
         return QString();
     };
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        return fail(QStringLiteral("the folder %1 cannot be made: %2").arg(folder, SystemText(errno)));
+        return fail(
+            QStringLiteral("the folder %1 cannot be made: %2").arg(folder, SystemText(errno)));
     }
     struct stat info {};
     if (::lstat(native.constData(), &info) != 0) {
-        return fail(QStringLiteral("the folder %1 cannot be read: %2").arg(folder, SystemText(errno)));
+        return fail(
+            QStringLiteral("the folder %1 cannot be read: %2").arg(folder, SystemText(errno)));
     }
     if (!S_ISDIR(info.st_mode)) {
         return fail(QStringLiteral("%1 is not a folder").arg(folder));
@@ -140,7 +143,8 @@ QString InstanceFolder(QString* error) {
                         .arg(info.st_uid));
     }
     if ((info.st_mode & 07777) != 0700 && ::chmod(native.constData(), 0700) != 0) {
-        return fail(QStringLiteral("the folder %1 cannot be made private: %2").arg(folder, SystemText(errno)));
+        return fail(QStringLiteral("the folder %1 cannot be made private: %2")
+                        .arg(folder, SystemText(errno)));
     }
     return folder;
 }
@@ -224,7 +228,8 @@ TSingleInstance::TSingleInstance(QString name, QObject* parent) : QObject(parent
     } else if (const QString folder = InstanceFolder(&error); !folder.isEmpty()) {
         FName = QDir(folder).filePath(name);
     }
-    if (!FName.isEmpty() && static_cast<std::size_t>(QFile::encodeName(FName).size()) > MaxSocketPath) {
+    if (!FName.isEmpty() &&
+        static_cast<std::size_t>(QFile::encodeName(FName).size()) > MaxSocketPath) {
         error = QStringLiteral("the socket path %1 is too long").arg(FName);
         FName.clear();
     }
@@ -244,8 +249,9 @@ std::unique_ptr<QLocalSocket> TSingleInstance::FindRunningInstance() {
     // Whoever listens there gets our command line (file paths): only ourselves.
     const auto peer = PeerUserId(socket->socketDescriptor());
     if (!peer || *peer != ::getuid()) {
-        FNote = QStringLiteral("Single instance: the socket %1 is held by user id %2, not by this "
-                               "user; this window runs as an instance of its own.")
+        FNote = QStringLiteral(
+                    "Single instance: the socket %1 is held by user id %2, not by this "
+                    "user; this window runs as an instance of its own.")
                     .arg(FName, peer ? QString::number(*peer) : QStringLiteral("(unknown)"));
         qWarning("%s", qPrintable(FNote));
         socket->abort();
@@ -259,15 +265,17 @@ bool TSingleInstance::ForwardCommandLine(QLocalSocket& socket, const QStringList
     if (!parameters.isEmpty()) {
         const auto result = SendRecord(socket, BuildCommandRecord(parameters, FForwardMagic), timeoutMs);
         if (!result) {
-            FNote = QStringLiteral("The running orvane3 did not answer within %1 seconds; this "
-                                   "window runs as an instance of its own.")
+            FNote = QStringLiteral(
+                        "The running orvane3 did not answer within %1 seconds; this "
+                        "window runs as an instance of its own.")
                         .arg(timeoutMs / 1000.0);
             qWarning("%s", qPrintable(FNote));
             return false;
         }
         if (*result != 1) {
-            FNote = QStringLiteral("The running orvane3 refused the command line; this window "
-                                   "runs as an instance of its own.");
+            FNote = QStringLiteral(
+                "The running orvane3 refused the command line; this window "
+                "runs as an instance of its own.");
             return false;
         }
     }
@@ -314,8 +322,9 @@ bool TSingleInstance::Listen() {
     const QByteArray native = QFile::encodeName(FName);
     if (::lstat(native.constData(), &info) == 0) {
         if (info.st_uid != ::getuid()) {
-            FNote = QStringLiteral("Single instance: %1 belongs to user id %2, not to this user; "
-                                   "this window runs as an instance of its own.")
+            FNote = QStringLiteral(
+                        "Single instance: %1 belongs to user id %2, not to this user; "
+                        "this window runs as an instance of its own.")
                         .arg(FName)
                         .arg(info.st_uid);
             qWarning("%s", qPrintable(FNote));
@@ -324,8 +333,9 @@ bool TSingleInstance::Listen() {
         QLocalServer::removeServer(FName);
     }
     if (!FServer->listen(FName)) {
-        FNote = QStringLiteral("Single instance: cannot listen on %1 (%2); this window runs as an "
-                               "instance of its own.")
+        FNote = QStringLiteral(
+                    "Single instance: cannot listen on %1 (%2); this window runs as an "
+                    "instance of its own.")
                     .arg(FName, FServer->errorString());
         qWarning("%s", qPrintable(FNote));
         return false;

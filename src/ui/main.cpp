@@ -1,10 +1,11 @@
 // The desktop application orvane3: the single-instance check (a later start hands its command
 // line to the running window and ends), the main window, its start sequence, the event loop.
 // Thread: the main thread.
-#include <QApplication>
-#include <QStringList>
 #include <string>
 #include <vector>
+
+#include <QApplication>
+#include <QStringList>
 
 #include "app/TCommandHandler.h"
 #include "app/uMainForm.h"

@@ -1,17 +1,16 @@
 #include "ipc/IPCBasics.h"
 
-#include <fcntl.h>
-#include <semaphore.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
+#include <semaphore.h>
 #include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 
-#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -222,7 +221,8 @@ TEST(TUniDirDataServer, AnExistingObjectThatIsNotOursAloneIsRefusedWithAClearErr
          "its mode is 0666, not 0600"},
         {"server event open to all", [&](std::uint32_t id) { plantSem(ServerEventName(id), 0666); },
          "Refusing event /{8939DB2A-5A75-4CFB-9808-5337A67AF2D1}ES"},
-        {"client event readable by the group", [&](std::uint32_t id) { plantSem(ClientEventName(id), 0640); },
+        {"client event readable by the group",
+         [&](std::uint32_t id) { plantSem(ClientEventName(id), 0640); },
          "its mode is 0640, not 0600"},
     };
     std::uint32_t k = 20;
@@ -234,7 +234,8 @@ TEST(TUniDirDataServer, AnExistingObjectThatIsNotOursAloneIsRefusedWithAClearErr
             TUniDirDataServer server(id);
             ADD_FAILURE() << c.What << ": the exchange was opened";
         } catch (const EShmError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos) << c.What << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos)
+                << c.What << ": " << e.what();
         }
         UnlinkExchange(id);
     }
@@ -282,7 +283,7 @@ TEST(TUniDirDataServer, AnExchangeAnotherUserMadeFirstIsRefusedAndThatUserReadsN
         ADD_FAILURE() << "the other user's exchange was used";
     } catch (const EShmError& e) {
         EXPECT_NE(std::string(e.what()).find("it belongs to user id " + std::to_string(other->Uid) +
-                                              ", not to this user"),
+                                             ", not to this user"),
                   std::string::npos)
             << e.what();
     }

@@ -2,15 +2,14 @@
 // helper programs, and lines read from a child process.
 #pragma once
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -81,7 +80,8 @@ inline std::optional<TOtherUser> OtherUser(std::string& why) {
     // Tests run side by side may make the user at the same moment: one of them wins.
     for (int attempt = 0; attempt < 3 && ::getpwnam(name) == nullptr; ++attempt) {
         if (attempt > 0) ::sleep(1);
-        const int status = std::system("useradd -r -M -s /usr/sbin/nologin orvane3test 2>/dev/null");
+        const int status =
+            std::system("useradd -r -M -s /usr/sbin/nologin orvane3test 2>/dev/null");
         (void)status;
     }
     const passwd* entry = ::getpwnam(name);
@@ -96,7 +96,8 @@ inline std::optional<TOtherUser> OtherUser(std::string& why) {
 /// readable and executable by others; else `why` says which part is closed.
 inline bool AnyoneMayRun(const std::string& program, std::string& why) {
     struct stat info {};
-    if (::stat(program.c_str(), &info) != 0 || (info.st_mode & (S_IROTH | S_IXOTH)) != (S_IROTH | S_IXOTH)) {
+    if (::stat(program.c_str(), &info) != 0 ||
+        (info.st_mode & (S_IROTH | S_IXOTH)) != (S_IROTH | S_IXOTH)) {
         why = program + " cannot be run by another user";
         return false;
     }

@@ -1,20 +1,18 @@
 #include "ipc/TSingleInstance.h"
 
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
-#include <optional>
-#include <thread>
-
-#include <filesystem>
-#include <functional>
-#include <memory>
-
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -157,8 +155,10 @@ TEST(TSingleInstance, TheFolderIsTheRuntimeFolderWhenPrivateElseOneOfOurOwnInThe
         {"runtime folder open to others", [&] { MakeFolder(dir.File("open"), 0755); },
          dir.File("open"), own, ""},
         {"runtime folder missing", [] {}, dir.File("missing"), own, ""},
-        {"our folder left open is closed again", [&] { MakeFolder(own, 0777); }, std::nullopt, own, ""},
-        {"our folder name is a link", [&] {
+        {"our folder left open is closed again", [&] { MakeFolder(own, 0777); }, std::nullopt, own,
+         ""},
+        {"our folder name is a link",
+         [&] {
              MakeFolder(dir.File("elsewhere"), 0700);
              std::filesystem::create_directory_symlink(dir.File("elsewhere"), own);
          },
@@ -174,11 +174,13 @@ TEST(TSingleInstance, TheFolderIsTheRuntimeFolderWhenPrivateElseOneOfOurOwnInThe
         const QString folder = InstanceFolder(&error);
         EXPECT_EQ(folder.toStdString(), c.Expected) << c.What;
         if (c.Expected.empty()) {
-            EXPECT_TRUE(error.contains(QLatin1String(c.Error))) << c.What << ": " << error.toStdString();
+            EXPECT_TRUE(error.contains(QLatin1String(c.Error)))
+                << c.What << ": " << error.toStdString();
             // No folder, no single instance: the process goes on by itself and says why.
             TSingleInstance instance(QStringLiteral("probe"));
             EXPECT_EQ(instance.Start({}), TSingleInstance::TStart::stSecondary) << c.What;
-            EXPECT_TRUE(instance.Note().contains(QLatin1String(c.Error))) << instance.Note().toStdString();
+            EXPECT_TRUE(instance.Note().contains(QLatin1String(c.Error)))
+                << instance.Note().toStdString();
         } else {
             EXPECT_EQ(ModeOf(c.Expected), 0700u) << c.What;
         }
@@ -211,13 +213,15 @@ TEST(TSingleInstance, AFolderOrRuntimeFolderOfAnotherUserIsNeverUsed) {
     const TEnvironment temporary("TMPDIR", tmp);
     QString error;
     EXPECT_TRUE(InstanceFolder(&error).isEmpty());
-    EXPECT_TRUE(error.contains(QStringLiteral("belongs to user id %1, not to this user").arg(other->Uid)))
+    EXPECT_TRUE(
+        error.contains(QStringLiteral("belongs to user id %1, not to this user").arg(other->Uid)))
         << error.toStdString();
     test::EnsureQtApp();
     TSingleInstance instance(QStringLiteral("probe"));
     EXPECT_EQ(instance.Start({QStringLiteral("x.wav")}), TSingleInstance::TStart::stSecondary);
     EXPECT_FALSE(instance.Listening());
-    EXPECT_TRUE(instance.Note().contains(QLatin1String("this window runs as an instance of its own")))
+    EXPECT_TRUE(
+        instance.Note().contains(QLatin1String("this window runs as an instance of its own")))
         << instance.Note().toStdString();
 }
 
@@ -478,7 +482,8 @@ TEST_F(TSingleInstanceProcesses, TheRunningInstanceRefusesAConnectionFromAnother
     MakeFolder(theirs + "/fp", 0700);
     ASSERT_EQ(::chown((theirs + "/fp").c_str(), other->Uid, other->Gid), 0);
     const QString socket = QString::fromStdString(theirs + "/instance");
-    QProcess& victim = Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/fp/"));
+    QProcess& victim =
+        Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/fp/"));
     ASSERT_EQ(test::ReadLine(victim), QStringLiteral("PRIMARY"));
     ASSERT_TRUE(test::WaitForLine(victim, QStringLiteral("READY")));
 
@@ -487,9 +492,11 @@ TEST_F(TSingleInstanceProcesses, TheRunningInstanceRefusesAConnectionFromAnother
     ASSERT_TRUE(intruder.waitForConnected(5000));
     intruder.write(BuildCommandRecord({QStringLiteral("/etc/shadow.wav")}));
     intruder.flush();
-    EXPECT_TRUE(test::WaitForLine(victim, QStringLiteral("REFUSED single instance: connection from user id 0 refused"),
-                                  nullptr, 20000));
-    EXPECT_FALSE(intruder.waitForReadyRead(1000) && intruder.bytesAvailable() > 0) << "no answer to a stranger";
+    EXPECT_TRUE(test::WaitForLine(
+        victim, QStringLiteral("REFUSED single instance: connection from user id 0 refused"),
+        nullptr, 20000));
+    EXPECT_FALSE(intruder.waitForReadyRead(1000) && intruder.bytesAvailable() > 0)
+        << "no answer to a stranger";
     const QString rest = Rest(victim);
     EXPECT_FALSE(rest.contains(QLatin1String("COMMANDS"))) << rest.toStdString();
 }
@@ -504,15 +511,18 @@ TEST_F(TSingleInstanceProcesses, ACommandLineIsNeverHandedToAnotherUsersSocket) 
     const std::string shared = FDir.File("shared");
     MakeFolder(shared, 01777);
     const QString socket = QString::fromStdString(shared + "/instance");
-    QProcess& attacker = Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/"));
+    QProcess& attacker =
+        Launch({}, QString(), {}, &*other, socket, QString::fromStdString(theirs + "/"));
     ASSERT_EQ(test::ReadLine(attacker), QStringLiteral("PRIMARY"));
     ASSERT_TRUE(test::WaitForLine(attacker, QStringLiteral("READY")));
 
-    QProcess& victim = Launch({QStringLiteral("/home/me/private/Song.wav")}, QString(), {}, nullptr, socket);
+    QProcess& victim =
+        Launch({QStringLiteral("/home/me/private/Song.wav")}, QString(), {}, nullptr, socket);
     EXPECT_EQ(test::ReadLine(victim), QStringLiteral("SECONDARY"));
     EXPECT_EQ(test::ReadLine(victim),
-              QStringLiteral("NOTE Single instance: the socket %1 is held by user id %2, not by this user; "
-                             "this window runs as an instance of its own.")
+              QStringLiteral(
+                  "NOTE Single instance: the socket %1 is held by user id %2, not by this user; "
+                  "this window runs as an instance of its own.")
                   .arg(socket)
                   .arg(other->Uid));
     EXPECT_TRUE(test::WaitForLine(victim, QStringLiteral("READY")));
@@ -532,11 +542,13 @@ TEST_F(TSingleInstanceProcesses, AnInstanceThatNeverAnswersLetsTheNextStartGoOnB
     ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener, 4), 0);
 
-    QProcess& next = Launch({QStringLiteral("x.wav")}, QString(), {}, nullptr, QString::fromStdString(path));
+    QProcess& next =
+        Launch({QStringLiteral("x.wav")}, QString(), {}, nullptr, QString::fromStdString(path));
     EXPECT_EQ(test::ReadLine(next, 60000), QStringLiteral("SECONDARY"));
     EXPECT_EQ(test::ReadLine(next),
-              QStringLiteral("NOTE The running orvane3 did not answer within 5 seconds; this window runs as "
-                             "an instance of its own."));
+              QStringLiteral(
+                  "NOTE The running orvane3 did not answer within 5 seconds; this window runs as "
+                  "an instance of its own."));
     EXPECT_TRUE(test::WaitForLine(next, QStringLiteral("READY")));
     ::close(listener);
 }
@@ -551,12 +563,14 @@ TEST_F(TSingleInstanceServer, ASenderWaitsAsLongAsTheInstanceSaysItIsStillHandli
     test::TTempDir dir;
     QProcess sender;
     sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sender.start(QStringLiteral(ORVANE_INSTANCE_PROBE),
-                 {QStringLiteral("--name"), FInstance->Name(), QStringLiteral("--folder"),
-                  QString::fromStdString(dir.Folder()), QStringLiteral("--"), QStringLiteral("long.mp3")});
+    sender.start(
+        QStringLiteral(ORVANE_INSTANCE_PROBE),
+        {QStringLiteral("--name"), FInstance->Name(), QStringLiteral("--folder"),
+         QString::fromStdString(dir.Folder()), QStringLiteral("--"), QStringLiteral("long.mp3")});
     ASSERT_TRUE(sender.waitForStarted(10000));
     EXPECT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 60000));
-    EXPECT_EQ(QString::fromUtf8(sender.readAllStandardOutput()).trimmed(), QStringLiteral("FORWARDED"));
+    EXPECT_EQ(QString::fromUtf8(sender.readAllStandardOutput()).trimmed(),
+              QStringLiteral("FORWARDED"));
     EXPECT_EQ(FCommands, QStringList{QStringLiteral("long.mp3")});
 }
 

@@ -72,9 +72,10 @@ TEST_F(TMainWindowNoServer, TheWindowComesFirstThenTheMessageNamesTheChannelTheI
 
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].WindowShown);
-    EXPECT_EQ(boxes[0].Text,
-              "Channel01: the audio input \"default\" cannot be opened: no sound server (PulseAudio "
-              "or PipeWire) is running. (Connection refused)");
+    EXPECT_EQ(
+        boxes[0].Text,
+        "Channel01: the audio input \"default\" cannot be opened: no sound server (PulseAudio "
+        "or PipeWire) is running. (Connection refused)");
     // A later attempt tells it at once, in the same words.
     window.Form().SetChannelActive(false);
     window.Form().SetChannelActive(true);
