@@ -219,6 +219,12 @@ void TForm8::FillTree(const std::string& selectedDevice) {
                 node->setToolTip(1, Text(source.Description));
             }
         }
+        // Without a sound server the default device cannot record either: it says why.
+        if (device.DevName.empty() && !FDevs.ErrorMessage.empty()) {
+            const QString why = Text(platform::ListingFailureText(FDevs.ErrorMessage));
+            node->setText(1, why);
+            node->setToolTip(1, why);
+        }
         if (device.DevName == selectedDevice) selected = node;
     }
     FTree->setCurrentItem(selected);

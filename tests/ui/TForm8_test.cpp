@@ -157,6 +157,9 @@ TEST_F(TForm8Test, WithoutAServerOnlyTheDefaultDeviceIsListed) {
     dialog.reload({});
     ::setenv("PULSE_SERVER", address.c_str(), 1);
     EXPECT_EQ(Nodes(dialog), QStringList{QStringLiteral("Microsoft Wave Mapper")});
+    EXPECT_EQ(Tree(dialog).topLevelItem(0)->text(1),
+              QStringLiteral("the audio inputs cannot be listed: no sound server (PulseAudio or "
+                             "PipeWire) is running. (Connection refused)"));
 }
 
 TEST_F(TForm8Test, SelectWithoutASelectedDeviceKeepsTheDialogOpen) {
