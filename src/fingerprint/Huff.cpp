@@ -9,8 +9,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "base/RegularFile.h"
 
 namespace orvane::fingerprint {
 
@@ -218,7 +221,8 @@ public:
     }
 
     std::vector<std::uint8_t> Decode(const std::uint8_t* stream, std::size_t streamSize,
-                                     std::int32_t lastBits, std::int32_t shortestCode) {
+                                     std::int32_t lastBits, std::int32_t shortestCode,
+                                     std::size_t maxOut) {
         std::vector<std::uint8_t> out;
         if (streamSize == 0) return out;
         // The stream with 8 zero bytes behind it, so a 64-bit window can always be loaded.
@@ -228,7 +232,8 @@ public:
             (static_cast<std::uint64_t>(streamSize) - 1) * 8 + static_cast<std::uint64_t>(lastBits);
         const std::uint64_t totalBits = FTotalBits;
         const std::uint64_t most = totalBits / static_cast<std::uint64_t>(shortestCode);
-        out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(most, streamSize * 4 + 256)));
+        out.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>({most, streamSize * 4 + 256, std::uint64_t{maxOut}})));
         // Locals, not members: stores through a byte pointer would otherwise force reloads.
         const TLookup* const lookup = FLookup.data();
         const std::uint8_t* const bits = FStream.data();
@@ -243,8 +248,10 @@ public:
                     ORVANE_VERIFY(!"a code shorter than the shortest code");
                     throw EPackedFormat("Code stream ends inside a code.");
                 }
-                out.resize(static_cast<std::size_t>(
-                    std::min<std::uint64_t>(most, std::max<std::size_t>(256, out.size() * 2))));
+                if (out.size() >= maxOut) throw EPackedFormat("Unpacked data too large.");
+                out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(
+                    {most, std::max<std::uint64_t>(256, std::uint64_t{out.size()} * 2),
+                     std::uint64_t{maxOut}})));
             }
             std::uint8_t* dst = out.data() + produced;
             std::uint8_t* const dstEnd = out.data() + out.size();
@@ -395,8 +402,10 @@ std::vector<std::uint8_t> Pack(const void* p, std::size_t size) {
     return image;
 }
 
-std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size) {
+std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size,
+                                 std::size_t maxSize) {
     if (size < PackedHeaderSize) throw EPackedFormat("Packed file too short.");
+    if (size > MaxPackedSizeFor(maxSize)) throw EPackedFormat("Packed file too large.");
     if (std::memcmp(image, HeaderTemplate.data(), SignatureSize) != 0) {
         throw EPackedFormat("Not a packed fingerprint file.");
     }
@@ -448,7 +457,7 @@ std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size) {
         return {};
     }
     decoder.BuildLookup();
-    return decoder.Decode(stream, streamSize, validBits == 0 ? 8 : validBits, shortest);
+    return decoder.Decode(stream, streamSize, validBits == 0 ? 8 : validBits, shortest, maxSize);
 }
 
 void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
@@ -495,20 +504,27 @@ void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     }
 }
 
-std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) throw EError("Invalid Filename");
-        throw EFileError(ErrnoText("Cannot open", fileName, errno), errno);
+std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName, std::size_t maxSize) {
+    std::unique_ptr<TRegularFile> file;
+    try {
+        file = std::make_unique<TRegularFile>(fileName);
+    } catch (const ENotRegularFile&) {
+        throw;
+    } catch (const EFileError& e) {
+        if (e.ErrorCode == ENOENT || e.ErrorCode == ENOTDIR) throw EError("Invalid Filename");
+        throw;
     }
-    TFd file(fd);
+    const std::uint64_t most = MaxPackedSizeFor(maxSize);
+    if (file->Size() > most) {
+        throw EPackedFormat("The file is larger than the largest fingerprint file.");
+    }
+    const int fd = file->Fd();
     std::vector<std::uint8_t> image;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-        image.reserve(static_cast<std::size_t>(info.st_size));
-    }
+    image.reserve(static_cast<std::size_t>(file->Size()));
     std::size_t used = 0;
     for (;;) {
+        // A file that grows while it is read is cut one byte past the limit, which Unpack refuses.
+        if (used > most) break;
         image.resize(used + IoPiece);
         const ssize_t got = ::read(fd, image.data() + used, IoPiece);
         if (got < 0) {
@@ -519,7 +535,7 @@ std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName) {
         used += static_cast<std::size_t>(got);
     }
     image.resize(used);
-    return Unpack(image.data(), image.size());
+    return Unpack(image.data(), image.size(), maxSize);
 }
 
 }  // namespace orvane::fingerprint
