@@ -50,6 +50,15 @@ truncate -s 3G "$work/huge.qnf"
 run 1 "inspect of a huge file" "$cli" inspect "$work/huge.qnf"
 expect_err 'The file is larger than the largest fingerprint file.' "inspect of a huge file"
 
+# A 200 KB WAV file claiming 1 Hz would be hours of audio: refused at once.
+{
+    printf 'RIFF\x64\x0d\x03\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00'
+    printf '\x01\x00\x00\x00\x02\x00\x00\x00\x02\x00\x10\x00data\x40\x0d\x03\x00'
+    head -c 200000 /dev/zero
+} >"$work/slow.wav"
+run 1 "fingerprint of a 1 Hz WAV file" "$cli" fingerprint --out "$work/out-dir" "$work/slow.wav"
+expect_err 'This wav format cannot be converted.' "fingerprint of a 1 Hz WAV file"
+
 "$cli" fingerprint --out "$work/fp" "$data/chirp-11025.wav" 2>/dev/null || fail "fingerprint of a WAV file"
 mkfifo "$work/fp/x.qnf"
 run 0 "inspect --library with a FIFO" "$cli" inspect --library "$work/fp"
