@@ -128,9 +128,12 @@ TExtractResult ExtractFingerprint(const std::string& fileName, TAudioFileType ty
     const std::string title = FingerprintTitle(fileName, type);
     if (host.TitleLoaded(title)) return TExtractResult::erTitleLoaded;
 
-    const std::string fptFile = fingerprint::FingerprintFileName(fingerprintFolder, title);
-    std::error_code ec;
-    if (std::filesystem::exists(fptFile, ec)) {
+    // Another title may own the file name already ("song?" and "song_"): then the first free
+    // "song_ (2).qnf" ...; only a file of this very title counts as already calculated.
+    const fingerprint::TFingerprintPlace place =
+        fingerprint::FingerprintFilePlace(fingerprintFolder, title);
+    const std::string& fptFile = place.FileName;
+    if (place.HoldsTitle) {
         host.Report("Fingerprint of " + Quoted(shortName) + " has already been calculated", 3);
         host.LoadFingerprintFile(fptFile);
         return TExtractResult::erAlreadyCalculated;

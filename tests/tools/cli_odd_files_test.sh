@@ -68,5 +68,17 @@ grep -qx 'Fingerprints loaded: 1' "$work/out" || fail "the regular fingerprint w
 run 1 "match of a FIFO" "$cli" match --library "$work/fp" "$work/fifo.wav"
 expect_err 'fifo.wav" (a FIFO) is not a regular file' "match of a FIFO"
 
+# Two titles, one safe file name: the second gets "song_ (2).qnf"; a second run of both finds
+# each one already calculated.
+mkdir "$work/two"
+cp "$data/chirp-11025.wav" "$work/song?.wav"
+cp "$data/chirp-11025.wav" "$work/song_.wav"
+run 0 "fingerprint of two titles of one file name" "$cli" fingerprint --out "$work/two" "$work/song?.wav" "$work/song_.wav"
+[ -f "$work/two/song_.qnf" ] && [ -f "$work/two/song_ (2).qnf" ] || fail "two titles did not give two files"
+"$cli" inspect "$work/two/song_ (2).qnf" 2>/dev/null | grep -qx 'Title: song_' || fail "the second file does not hold the second title"
+run 0 "second fingerprint of two titles" "$cli" fingerprint --out "$work/two" "$work/song?.wav" "$work/song_.wav"
+[ "$(grep -c 'has already been calculated' "$work/err")" -eq 2 ] || fail "not both already calculated"
+[ "$(ls "$work/two" | wc -l)" -eq 2 ] || fail "a second run wrote more files"
+
 [ "$failures" -eq 0 ] && echo "cli odd files: all passed"
 exit $((failures > 0))
