@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/RegularFile.h"
+#include "base/TempFile.h"
 
 namespace orvane::fingerprint {
 
@@ -351,8 +351,6 @@ private:
     int FFd;
 };
 
-std::atomic<std::uint32_t> TempCounter{0};
-
 }  // namespace
 
 std::uint32_t PackedChecksum(const std::uint8_t* image, std::size_t size) {
@@ -463,15 +461,13 @@ std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size,
 void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     const std::vector<std::uint8_t> image = Pack(p, size);
 
+    // A short name of its own: a title whose file name just fits must not fail on the
+    // temporary name.
     std::string tempName;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        tempName = fileName + "." + std::to_string(::getpid()) + "-" +
-                   std::to_string(TempCounter.fetch_add(1)) + ".tmp";
-        fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
-            throw EFileError(ErrnoText("Cannot create", tempName, errno), errno);
-        }
+    const int fd = CreateTempFileBeside(fileName, 0666, tempName);
+    if (fd < 0) {
+        const int code = errno;
+        throw EFileError(ErrnoText("Cannot create", fileName, code), code);
     }
     TFd file(fd);
     const auto fail = [&](const char* what, int code) {
@@ -495,8 +491,8 @@ void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     if (::rename(tempName.c_str(), fileName.c_str()) != 0) fail("Cannot replace", errno);
 
     // Make the rename itself durable; a folder that cannot be synced does not undo the write.
-    std::string folder = std::filesystem::path(fileName).parent_path().string();
-    if (folder.empty()) folder = ".";
+    const std::filesystem::path parent = std::filesystem::path(fileName).parent_path();
+    const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -337,6 +337,16 @@ TEST(Huff, UnpackFromFileOfAMissingFileIsAnInvalidFilename) {
     }
 }
 
+TEST(Huff, PackToFileWritesANameOfTheLongestLengthAndLeavesNothingElse) {
+    test::TTempDir dir;
+    const std::string name = dir.File(std::string(251, 'x') + ".qnf");  // 255 bytes
+    const TBytes data = BytesOf("abcabc");
+    PackToFile(data.data(), data.size(), name);
+    PackToFile(data.data(), data.size(), name);
+    EXPECT_EQ(UnpackFromFile(name), data);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1);
+}
+
 TEST(Huff, UnpackFromFileOfAFolderOrFifoRefusesItByKind) {
     test::TTempDir dir;
     ASSERT_EQ(::mkfifo(dir.File("fifo.qnf").c_str(), 0600), 0);
