@@ -326,8 +326,20 @@ void TFptLibrary::ListviewKeyDown(TListKey key, bool shift, bool keyPressed) {
         const std::string path = entry->Filename;
         if (::unlink(path.c_str()) == 0) {
             RemoveFromMemory();
+            // The audio the fingerprint was taken from is the user's own: never deleted, at most
+            // moved to the trash, where it can be restored.
             const std::string wav = ChangeFileExt(path, ".wav");
-            if (::access(wav.c_str(), F_OK) == 0) ::unlink(wav.c_str());
+            struct stat info {};
+            if (::lstat(wav.c_str(), &info) == 0) {
+                if (FMoveToTrash && FMoveToTrash(wav)) {
+                    FParts.Posting.PostActivity("\"" + wav + "\" was moved to the trash",
+                                                TActivityIcon::aiInformation);
+                } else {
+                    FParts.Posting.PostActivity(
+                        "\"" + wav + "\" was left in place: it could not be moved to the trash",
+                        TActivityIcon::aiAttention);
+                }
+            }
         } else {
             FParts.Window.ShowMessage("Could not delete \"" + path + "\"");
         }
