@@ -19,6 +19,7 @@
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
+#include "base/RegularFile.h"
 #include "base/TimeText.h"
 #include "database/DBTabl.h"
 #include "database/TFptLibrary.h"
@@ -350,6 +351,9 @@ int CmdInspect(int argc, char** argv) {
     TRefPtr<fingerprint::TSongServer> song;
     try {
         song = fingerprint::ReadFingerprintFile(files[0]);
+    } catch (const ENotRegularFile& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return ExitFailed;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "\"%s\" does not have the right file format\n",
                      audio::FileNameOnly(files[0]).c_str());

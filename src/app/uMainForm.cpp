@@ -1,5 +1,7 @@
 #include "app/uMainForm.h"
 
+#include <QFile>
+#include <QString>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -130,6 +132,10 @@ TChannelCaption CaptionRefresh(const tracking::capInfo& cap, bool active, double
     return caption;
 }
 
+bool MoveFileToTrash(const std::string& path) {
+    return QFile::moveToTrash(QString::fromStdString(path));
+}
+
 std::string ActionErrorText(std::int32_t code, const std::string& message) {
     return "Error while executing action. (@" + std::to_string(code) + ":" + message + ")";
 }
@@ -250,6 +256,7 @@ void TMainForm::Init() {
         database::TLibraryParts{*FSongList, *FMainDB, *FPause, *FPosting, *FGuard,
                                 FView.ProgressDialog(), FView.LibraryWindow()},
         database::TLibrarySettings{FSettings->Settings.FpFolder});
+    FLibrary->SetTrash(MoveFileToTrash);
     FCommands = std::make_unique<TCommandHandler>(
         TCommandParts{FLibrary.get(), FSongList.get(), FMainDB.get(), *FPause, *FPosting, *FGuard,
                       FView.ProgressDialog(), FView.LibraryWindow(), *FConverter});

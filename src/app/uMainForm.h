@@ -101,6 +101,10 @@ TChannelCaption CaptionRefresh(const tracking::capInfo& cap, bool active, double
                                const std::function<int(const std::string& text)>& textWidth,
                                int maxWidth);
 
+/// Moves `path` to the desktop's trash (the freedesktop.org trash of the user); false when
+/// there is none or the move failed. Main thread.
+bool MoveFileToTrash(const std::string& path);
+
 /// The text of an action that failed: "Error while executing action. (@<code>:<message>)".
 std::string ActionErrorText(std::int32_t code, const std::string& message);
 

@@ -20,33 +20,19 @@ constexpr std::size_t ReadAheadSize = 64 * 1024;
 
 }  // namespace
 
-TAudioFile::TAudioFile(const std::string& fileName) : FFileName(fileName) {
-    FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (FHandle < 0) ThrowFileError("Cannot open", fileName, errno);
-    struct stat info {};
-    if (::fstat(FHandle, &info) != 0) {
-        const int code = errno;
-        ::close(FHandle);
-        ThrowFileError("Cannot read", fileName, code);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(FHandle);
-        ThrowFileError("Cannot read", fileName, EISDIR);
-    }
-    FSize = static_cast<std::uint64_t>(info.st_size);
+TAudioFile::TAudioFile(const std::string& fileName) : FFileName(fileName), FFile(fileName) {
+    FSize = FFile.Size();
     FBuffer.resize(ReadAheadSize);
 }
 
-TAudioFile::~TAudioFile() {
-    if (FHandle >= 0) ::close(FHandle);
-}
+TAudioFile::~TAudioFile() = default;
 
 std::size_t TAudioFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < count) {
         const ssize_t got =
-            ::pread(FHandle, out + done, count - done, static_cast<off_t>(offset + done));
+            ::pread(FFile.Fd(), out + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             ThrowFileError("Cannot read", FFileName, errno);

@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/RegularFile.h"
+
 namespace orvane::audio {
 
 class TAudioFile {
 public:
-    /// Opens `fileName` for reading only; throws orvane::EFileError (with errno) on failure.
+    /// Opens `fileName` for reading only, never blocking in the open; throws
+    /// orvane::ENotRegularFile for a FIFO, device, socket or folder and orvane::EFileError
+    /// (with errno) when it cannot be opened.
     explicit TAudioFile(const std::string& fileName);
     ~TAudioFile();
     TAudioFile(const TAudioFile&) = delete;
@@ -36,7 +40,7 @@ public:
 
 private:
     std::string FFileName;
-    int FHandle = -1;
+    TRegularFile FFile;
     std::uint64_t FSize = 0;
     std::uint64_t FPosition = 0;
     // Read-ahead: the file is read in large pieces and handed out in source blocks.

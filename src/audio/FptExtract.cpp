@@ -11,6 +11,7 @@
 
 #include "audio/uOpenAudio.h"
 #include "base/Errors.h"
+#include "base/RegularFile.h"
 #include "base/TextCodec.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
@@ -28,16 +29,11 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 /// The ID3 version 1 tag of an MP3 file: the last 128 bytes, when they begin with "TAG".
 bool ReadId3v1(const std::string& fileName, std::array<char, 128>& tag) {
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (f == nullptr)
-        throw EFileError("Cannot open " + Quoted(fileName) + ": " + std::strerror(errno), errno);
-    bool found = false;
-    if (std::fseek(f, -128, SEEK_END) == 0 &&
-        std::fread(tag.data(), 1, tag.size(), f) == tag.size()) {
-        found = std::memcmp(tag.data(), "TAG", 3) == 0;
-    }
-    std::fclose(f);
-    return found;
+    const TRegularFile file(fileName);
+    if (file.Size() < tag.size()) return false;
+    const auto offset = static_cast<off_t>(file.Size() - tag.size());
+    return ::pread(file.Fd(), tag.data(), tag.size(), offset) == static_cast<ssize_t>(tag.size()) &&
+           std::memcmp(tag.data(), "TAG", 3) == 0;
 }
 
 /// A fixed-width tag field: ends at its first zero byte, blanks trimmed, Windows-1252.
@@ -117,18 +113,27 @@ TExtractResult ExtractFingerprint(const std::string& fileName, TAudioFileType ty
     const std::string shortName = FileNameOnly(fileName);
     // Only read access is needed: a read-only file or one another program holds open is
     // fingerprinted like any other.
-    const int probe = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (probe < 0) {
-        host.Report(tracking::FileErrorText(shortName, isMp3 ? "mp3 file" : "wav file", errno), 4);
+    // A FIFO or device is refused before anything could block on it.
+    try {
+        const TRegularFile probe(fileName, shortName);
+    } catch (const ENotRegularFile& e) {
+        host.Report(e.what(), 4);
+        return TExtractResult::erFailed;
+    } catch (const EFileError& e) {
+        host.Report(tracking::FileErrorText(shortName, isMp3 ? "mp3 file" : "wav file",
+                                            e.ErrorCode),
+                    4);
         return TExtractResult::erFailed;
     }
-    ::close(probe);
     const std::string title = FingerprintTitle(fileName, type);
     if (host.TitleLoaded(title)) return TExtractResult::erTitleLoaded;
 
-    const std::string fptFile = fingerprint::FingerprintFileName(fingerprintFolder, title);
-    std::error_code ec;
-    if (std::filesystem::exists(fptFile, ec)) {
+    // Another title may own the file name already ("song?" and "song_"): then the first free
+    // "song_ (2).qnf" ...; only a file of this very title counts as already calculated.
+    const fingerprint::TFingerprintPlace place =
+        fingerprint::FingerprintFilePlace(fingerprintFolder, title);
+    const std::string& fptFile = place.FileName;
+    if (place.HoldsTitle) {
         host.Report("Fingerprint of " + Quoted(shortName) + " has already been calculated", 3);
         host.LoadFingerprintFile(fptFile);
         return TExtractResult::erAlreadyCalculated;

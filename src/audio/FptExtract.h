@@ -60,7 +60,7 @@ public:
 
 enum class TExtractResult {
     erWritten,            ///< a new fingerprint file was written and handed to the library
-    erAlreadyCalculated,  ///< the fingerprint file existed; it was handed to the library
+    erAlreadyCalculated,  ///< a fingerprint file of this title existed; handed to the library
     erTitleLoaded,        ///< a fingerprint of that title is loaded; skipped
     erCancelled,          ///< cancelled through the host; nothing written
     erFailed,             ///< the reader could not open or decode the file; reported
@@ -90,7 +90,10 @@ bool ComputeLineKeys(TAudioReader& reader, signal::QnKeyConversion& converter,
                      int* chunksRead = nullptr);
 
 /// Fingerprints one WAV or MP3 file into `fingerprintFolder` (ending with a separator), from
-/// the title rule to the written file handed to the library. `withProgress` false hides the
+/// the title rule to the written file handed to the library. The file is named after the title
+/// (FingerprintFilePlace): when another title holds that name, the first free "name (2).qnf"
+/// ... is written instead. A FIFO, device or folder is refused ("\"x.wav\" (a FIFO) is not a
+/// regular file", error icon) before it is opened. `withProgress` false hides the
 /// progress and makes the run uncancellable (an MP3 fingerprinted for another program).
 /// Errors while writing the file propagate (EFileError); everything else is reported to the host.
 TExtractResult ExtractFingerprint(const std::string& fileName, TAudioFileType type,

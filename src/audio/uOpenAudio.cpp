@@ -165,6 +165,7 @@ TWavReader::TWavReader(const std::string& fileName, std::uint32_t chunkSize)
     : TChunkedReader(fileName, chunkSize) {
     const TWavLayout layout = ParseWav(*FFile);
     FFormat = layout.Format;
+    if (FFormat.SampleRate < MinWavSampleRate) throw EOpenWAV(WavNotConvertible);
     IAudioConversion* conversion = AudioConversion();
     if (conversion == nullptr) throw EOpenWAV(NoConversion);
     const std::uint32_t targetRate = ChooseTargetRate(FFormat.SampleRate);

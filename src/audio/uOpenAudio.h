@@ -38,6 +38,9 @@ constexpr std::size_t WavBlockSize = 512;
 constexpr std::size_t Mp3BlockSize = 522;
 /// Largest chunk a reader accepts, in bytes.
 constexpr std::uint32_t MaxChunkSize = 64u * 1024u * 1024u;
+/// Lowest sample rate of a WAV file the reader converts, in Hz. Below it a file of a few
+/// hundred kilobytes would turn into hours of audio at 11025 Hz (millions of keys).
+constexpr std::uint32_t MinWavSampleRate = 4000;
 
 /// A decoded audio file delivered in chunks of a fixed number of bytes.
 class TAudioReader {
@@ -109,8 +112,10 @@ class TWavReader final : public TChunkedReader {
 public:
     /// Opens and parses `fileName` for chunks of `chunkSize` bytes (1 ... MaxChunkSize).
     /// Throws EOpenWAV "Error in wav file." for a malformed or unsupported file,
-    /// orvane::EFileError when it cannot be opened or read, EInvalidOperation for a bad
-    /// chunk size, EOpenWAV when no conversion layer is installed.
+    /// orvane::EFileError when it cannot be opened or read (orvane::ENotRegularFile for a FIFO,
+    /// device, socket or folder), EInvalidOperation for a bad chunk size, EOpenWAV when no
+    /// conversion layer is installed, EOpenWAV "This wav format cannot be converted." for a
+    /// sample rate below MinWavSampleRate or a format the conversion cannot take.
     TWavReader(const std::string& fileName, std::uint32_t chunkSize);
 
     /// The format of the file's "fmt " chunk.

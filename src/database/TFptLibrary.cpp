@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/Errors.h"
+#include "base/RegularFile.h"
 #include "database/TMediumDBKeys.h"
 #include "fingerprint/FptFile.h"
 #include "fingerprint/Huff.h"
@@ -27,18 +28,16 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-/// The whole file; throws EFileError when it cannot be read.
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw EFileError("Cannot open \"" + path + "\"", errno);
-    struct Closer {
-        int Fd;
-        ~Closer() { ::close(Fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) throw EFileError("Cannot read \"" + path + "\"", errno);
-    if (!S_ISREG(info.st_mode)) throw EFileError("Not a file: \"" + path + "\"", EISDIR);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+/// The whole file. Throws ENotRegularFile (naming the file by `shownName`) for a FIFO, device,
+/// socket or folder without blocking on it, EPackedFormat for a file larger than any
+/// fingerprint file, EFileError when it cannot be read.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName) {
+    const TRegularFile file(path, shownName);
+    if (file.Size() > fingerprint::MaxPackedSizeFor(fingerprint::MaxUnpackedSize)) {
+        throw fingerprint::EPackedFormat("The file is larger than the largest fingerprint file.");
+    }
+    const int fd = file.Fd();
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -96,13 +95,16 @@ TRefPtr<fingerprint::TSongServer> TFptLibrary::ReadFingerprint(const std::string
                                                                tracking::IAnswerChannel* answer) {
     try {
         auto start = Clock::now();
-        std::vector<std::uint8_t> image = ReadWholeFile(path);
+        std::vector<std::uint8_t> image = ReadWholeFile(path, FileNamePart(path));
         FPhases.Read += SecondsSince(start);
         start = Clock::now();
         std::vector<std::uint8_t> record = fingerprint::Unpack(image.data(), image.size());
         image = {};
         FPhases.Unpack += SecondsSince(start);
         return MakeRef<fingerprint::TSongServer>(fingerprint::TSongBuffer(std::move(record)));
+    } catch (const ENotRegularFile& e) {
+        FParts.Posting.AnswerOrPostActivity(answer, e.what(), TActivityIcon::aiAttention);
+        return {};
     } catch (const EError&) {
         FParts.Posting.AnswerOrPostActivity(
             answer, "\"" + FileNamePart(path) + "\" does not have the right file format",
@@ -324,8 +326,20 @@ void TFptLibrary::ListviewKeyDown(TListKey key, bool shift, bool keyPressed) {
         const std::string path = entry->Filename;
         if (::unlink(path.c_str()) == 0) {
             RemoveFromMemory();
+            // The audio the fingerprint was taken from is the user's own: never deleted, at most
+            // moved to the trash, where it can be restored.
             const std::string wav = ChangeFileExt(path, ".wav");
-            if (::access(wav.c_str(), F_OK) == 0) ::unlink(wav.c_str());
+            struct stat info {};
+            if (::lstat(wav.c_str(), &info) == 0) {
+                if (FMoveToTrash && FMoveToTrash(wav)) {
+                    FParts.Posting.PostActivity("\"" + wav + "\" was moved to the trash",
+                                                TActivityIcon::aiInformation);
+                } else {
+                    FParts.Posting.PostActivity(
+                        "\"" + wav + "\" was left in place: it could not be moved to the trash",
+                        TActivityIcon::aiAttention);
+                }
+            }
         } else {
             FParts.Window.ShowMessage("Could not delete \"" + path + "\"");
         }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,12 @@ public:
     TFptLibrary(const TLibraryParts& parts, TLibrarySettings settings);
 
     const TLibrarySettings& Settings() const { return FSettings; }
+
+    /// Moves a file to the desktop's trash; false when there is none or the move failed (the
+    /// file then stays). Called on the main thread.
+    using TMoveToTrash = std::function<bool(const std::string& path)>;
+    /// Installs the trash (the application's); without one, no file is ever moved to it.
+    void SetTrash(TMoveToTrash moveToTrash) { FMoveToTrash = std::move(moveToTrash); }
     void SetSettings(TLibrarySettings settings);
 
     /// Loads one fingerprint file: merged into the main index when it is sorted, else added
@@ -85,7 +92,11 @@ public:
     /// Removes the selected fingerprint from the index and the song list.
     void RemoveFromMemory();
     /// Enter: properties. Del: remove from memory; Shift+Del: delete the file. `keyPressed`
-    /// true asks first (the key in the list); false acts at once (the menu items).
+    /// true asks first (the key in the list); false acts at once (the menu items). A ".wav"
+    /// file of the same name beside a deleted fingerprint is moved to the trash (SetTrash) and
+    /// the activity history says so ("\"<path>\" was moved to the trash"); without a trash it
+    /// stays where it is, and the history says that ("\"<path>\" was left in place: it could
+    /// not be moved to the trash").
     void ListviewKeyDown(TListKey key, bool shift, bool keyPressed);
     /// Switches the selected fingerprint's enabled flag and shows it in its row and the menu.
     void FptEnabledClick();
@@ -118,6 +129,7 @@ private:
     TLibraryParts FParts;
     TLibrarySettings FSettings;
     TLoadPhases FPhases;
+    TMoveToTrash FMoveToTrash;
 };
 
 }  // namespace orvane::database

@@ -1,5 +1,7 @@
 #include "fingerprint/FptFile.h"
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <utility>
 
 #include "base/TextCodec.h"
@@ -76,6 +78,48 @@ std::string MakeSafeFileName(const std::string& title) {
 
 std::string FingerprintFileName(const std::string& folder, const std::string& title) {
     return folder + MakeSafeFileName(title) + std::string(FingerprintExtension);
+}
+
+namespace {
+
+/// The title as it reads back from a file: encoded, cut to the stored length, decoded.
+std::string StoredTitle(const std::string& title) {
+    std::string stored = EncodeTitle(title);
+    if (stored.size() > static_cast<std::size_t>(MaxTitleBytes)) {
+        stored.resize(static_cast<std::size_t>(MaxTitleBytes));
+    }
+    return DecodeTitle(stored);
+}
+
+/// Whether `fileName` exists, and when it does, whether it holds `storedTitle`.
+bool Taken(const std::string& fileName, const std::string& storedTitle, bool& holdsTitle) {
+    holdsTitle = false;
+    struct stat info {};
+    if (::lstat(fileName.c_str(), &info) != 0 && errno == ENOENT) return false;
+    try {
+        const TSongBuffer record(UnpackFromFile(fileName));
+        holdsTitle = record.Size() >= static_cast<std::size_t>(SongHeaderSize) &&
+                     TitleOf(*record.Song()) == storedTitle;
+    } catch (const EError&) {
+    }
+    return true;
+}
+
+}  // namespace
+
+TFingerprintPlace FingerprintFilePlace(const std::string& folder, const std::string& title) {
+    const std::string storedTitle = StoredTitle(title);
+    const std::string base = folder + MakeSafeFileName(title);
+    constexpr int MostNames = 9999;
+    for (int n = 1; n <= MostNames; ++n) {
+        TFingerprintPlace place;
+        place.FileName = (n == 1 ? base : base + " (" + std::to_string(n) + ")") +
+                         std::string(FingerprintExtension);
+        if (!Taken(place.FileName, storedTitle, place.HoldsTitle) || place.HoldsTitle) {
+            return place;
+        }
+    }
+    throw EError("No free fingerprint file name for \"" + title + "\".");
 }
 
 void WriteFingerprintFile(TSongServer& song, const std::string& title,

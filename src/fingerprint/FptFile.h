@@ -37,6 +37,17 @@ std::string MakeSafeFileName(const std::string& title);
 /// `folder` (ending in a separator) + MakeSafeFileName(title) + ".qnf".
 std::string FingerprintFileName(const std::string& folder, const std::string& title);
 
+/// Where the fingerprint of `title` belongs in `folder`.
+struct TFingerprintPlace {
+    std::string FileName;
+    bool HoldsTitle = false;  ///< the file exists already and holds this title
+};
+/// FingerprintFileName(folder, title), unless that name is taken by a file that does not hold
+/// `title` (two titles share a safe name: "song?" and "song_" both give "song_.qnf"); then the
+/// first of "song_ (2).qnf", "song_ (3).qnf" ... that is free or holds `title`. A taken name
+/// whose file cannot be read counts as another title's. Throws EError after 9999 taken names.
+TFingerprintPlace FingerprintFilePlace(const std::string& folder, const std::string& title);
+
 /// Writes `song` as a fingerprint file: Title := EncodeTitle(title) cut to 108 bytes,
 /// Options := 0, serialize, EncodeKeyDeltas, PackToFile. The container's keys are delta-coded
 /// afterwards and must not be used; release it. Throws as PackToFile.

@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "base/RegularFile.h"
+#include "base/TempFile.h"
 
 namespace orvane::fingerprint {
 
@@ -218,7 +221,8 @@ public:
     }
 
     std::vector<std::uint8_t> Decode(const std::uint8_t* stream, std::size_t streamSize,
-                                     std::int32_t lastBits, std::int32_t shortestCode) {
+                                     std::int32_t lastBits, std::int32_t shortestCode,
+                                     std::size_t maxOut) {
         std::vector<std::uint8_t> out;
         if (streamSize == 0) return out;
         // The stream with 8 zero bytes behind it, so a 64-bit window can always be loaded.
@@ -228,7 +232,8 @@ public:
             (static_cast<std::uint64_t>(streamSize) - 1) * 8 + static_cast<std::uint64_t>(lastBits);
         const std::uint64_t totalBits = FTotalBits;
         const std::uint64_t most = totalBits / static_cast<std::uint64_t>(shortestCode);
-        out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(most, streamSize * 4 + 256)));
+        out.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>({most, streamSize * 4 + 256, std::uint64_t{maxOut}})));
         // Locals, not members: stores through a byte pointer would otherwise force reloads.
         const TLookup* const lookup = FLookup.data();
         const std::uint8_t* const bits = FStream.data();
@@ -243,8 +248,10 @@ public:
                     ORVANE_VERIFY(!"a code shorter than the shortest code");
                     throw EPackedFormat("Code stream ends inside a code.");
                 }
-                out.resize(static_cast<std::size_t>(
-                    std::min<std::uint64_t>(most, std::max<std::size_t>(256, out.size() * 2))));
+                if (out.size() >= maxOut) throw EPackedFormat("Unpacked data too large.");
+                out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(
+                    {most, std::max<std::uint64_t>(256, std::uint64_t{out.size()} * 2),
+                     std::uint64_t{maxOut}})));
             }
             std::uint8_t* dst = out.data() + produced;
             std::uint8_t* const dstEnd = out.data() + out.size();
@@ -344,8 +351,6 @@ private:
     int FFd;
 };
 
-std::atomic<std::uint32_t> TempCounter{0};
-
 }  // namespace
 
 std::uint32_t PackedChecksum(const std::uint8_t* image, std::size_t size) {
@@ -395,8 +400,10 @@ std::vector<std::uint8_t> Pack(const void* p, std::size_t size) {
     return image;
 }
 
-std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size) {
+std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size,
+                                 std::size_t maxSize) {
     if (size < PackedHeaderSize) throw EPackedFormat("Packed file too short.");
+    if (size > MaxPackedSizeFor(maxSize)) throw EPackedFormat("Packed file too large.");
     if (std::memcmp(image, HeaderTemplate.data(), SignatureSize) != 0) {
         throw EPackedFormat("Not a packed fingerprint file.");
     }
@@ -448,21 +455,19 @@ std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size) {
         return {};
     }
     decoder.BuildLookup();
-    return decoder.Decode(stream, streamSize, validBits == 0 ? 8 : validBits, shortest);
+    return decoder.Decode(stream, streamSize, validBits == 0 ? 8 : validBits, shortest, maxSize);
 }
 
 void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     const std::vector<std::uint8_t> image = Pack(p, size);
 
+    // A short name of its own: a title whose file name just fits must not fail on the
+    // temporary name.
     std::string tempName;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        tempName = fileName + "." + std::to_string(::getpid()) + "-" +
-                   std::to_string(TempCounter.fetch_add(1)) + ".tmp";
-        fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
-            throw EFileError(ErrnoText("Cannot create", tempName, errno), errno);
-        }
+    const int fd = CreateTempFileBeside(fileName, 0666, tempName);
+    if (fd < 0) {
+        const int code = errno;
+        throw EFileError(ErrnoText("Cannot create", fileName, code), code);
     }
     TFd file(fd);
     const auto fail = [&](const char* what, int code) {
@@ -486,8 +491,8 @@ void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     if (::rename(tempName.c_str(), fileName.c_str()) != 0) fail("Cannot replace", errno);
 
     // Make the rename itself durable; a folder that cannot be synced does not undo the write.
-    std::string folder = std::filesystem::path(fileName).parent_path().string();
-    if (folder.empty()) folder = ".";
+    const std::filesystem::path parent = std::filesystem::path(fileName).parent_path();
+    const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
@@ -495,20 +500,27 @@ void PackToFile(const void* p, std::size_t size, const std::string& fileName) {
     }
 }
 
-std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) throw EError("Invalid Filename");
-        throw EFileError(ErrnoText("Cannot open", fileName, errno), errno);
+std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName, std::size_t maxSize) {
+    std::unique_ptr<TRegularFile> file;
+    try {
+        file = std::make_unique<TRegularFile>(fileName);
+    } catch (const ENotRegularFile&) {
+        throw;
+    } catch (const EFileError& e) {
+        if (e.ErrorCode == ENOENT || e.ErrorCode == ENOTDIR) throw EError("Invalid Filename");
+        throw;
     }
-    TFd file(fd);
+    const std::uint64_t most = MaxPackedSizeFor(maxSize);
+    if (file->Size() > most) {
+        throw EPackedFormat("The file is larger than the largest fingerprint file.");
+    }
+    const int fd = file->Fd();
     std::vector<std::uint8_t> image;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-        image.reserve(static_cast<std::size_t>(info.st_size));
-    }
+    image.reserve(static_cast<std::size_t>(file->Size()));
     std::size_t used = 0;
     for (;;) {
+        // A file that grows while it is read is cut one byte past the limit, which Unpack refuses.
+        if (used > most) break;
         image.resize(used + IoPiece);
         const ssize_t got = ::read(fd, image.data() + used, IoPiece);
         if (got < 0) {
@@ -519,7 +531,7 @@ std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName) {
         used += static_cast<std::size_t>(got);
     }
     image.resize(used);
-    return Unpack(image.data(), image.size());
+    return Unpack(image.data(), image.size(), maxSize);
 }
 
 }  // namespace orvane::fingerprint

@@ -54,13 +54,25 @@ constexpr std::size_t PackedHeaderSize = 33;
 /// Longest code table the format allows.
 constexpr std::int32_t MaxCodeTableSize = 1492;
 
+/// Most bytes a packed fingerprint file unpacks to: the aligned record of the longest
+/// fingerprint, whose size fits a signed 32-bit number.
+constexpr std::size_t MaxUnpackedSize = 0x7FFFFFFF;
+/// Largest packed image of `unpacked` bytes: header, the longest code table, and a code
+/// stream no longer than the data (a Huffman code never spends more than 8 bits on a byte).
+constexpr std::uint64_t MaxPackedSizeFor(std::size_t unpacked) {
+    return PackedHeaderSize + static_cast<std::uint64_t>(MaxCodeTableSize) + unpacked;
+}
+
 /// The packed image of `size` bytes at `p`. Throws EPackedFormat when the code table would
 /// exceed 1492 bytes (only for data of hundreds of megabytes with extremely skewed counts).
 std::vector<std::uint8_t> Pack(const void* p, std::size_t size);
 
 /// The data of a packed image. Throws EError("Version not supported.") for a newer format
-/// version and EPackedFormat for anything else it refuses; never reads outside the image.
-std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size);
+/// version and EPackedFormat for anything else it refuses, an image larger than
+/// MaxPackedSizeFor(maxSize) or data of more than `maxSize` bytes too; never reads outside the
+/// image and never holds more than `maxSize` bytes of output.
+std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size,
+                                 std::size_t maxSize = MaxUnpackedSize);
 
 /// Packs `size` bytes at `p` into `fileName`, creating or replacing it. The image goes to a
 /// temporary file in the same folder (not ending in ".qnf"), is synced and then renamed into
@@ -69,9 +81,12 @@ std::vector<std::uint8_t> Unpack(const std::uint8_t* image, std::size_t size);
 void PackToFile(const void* p, std::size_t size, const std::string& fileName);
 
 /// Reads and unpacks `fileName`; the caller owns the result. Throws EError("Invalid Filename")
-/// when the file does not exist, EFileError with errno when it cannot be read, and the
-/// exceptions of Unpack.
-std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName);
+/// when the file does not exist, ENotRegularFile for a FIFO, device, socket or folder (never
+/// blocking on it), EPackedFormat before reading anything of a file larger than
+/// MaxPackedSizeFor(maxSize), EFileError with errno when it cannot be read, and the exceptions
+/// of Unpack.
+std::vector<std::uint8_t> UnpackFromFile(const std::string& fileName,
+                                         std::size_t maxSize = MaxUnpackedSize);
 
 /// The checksum of a packed image (the field at 24-27 taken as 0); for tools and tests that
 /// patch images.

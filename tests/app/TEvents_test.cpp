@@ -11,6 +11,7 @@
 #include "SettingsTestUtil.h"
 #include "base/Errors.h"
 #include "support/TempDir.h"
+#include "tracking/Replace.h"
 #include "tracking/TEventServe.h"
 #include "tracking/TQueuePoster.h"
 #include "tracking/TSystemClock.h"
@@ -223,9 +224,9 @@ TEST(TEventServe, TriggerRunsTheDefinitionsOfTheKindInRankOrderWithQuotedPlaceho
     table.SetEnabled(true);
     table.TriggerEvent(0, pairs);
     const std::vector<std::pair<std::string, bool>> expected{
-        {"a \"Don\\'t \\\"Stop\\\"\" on Channel01", true},
-        {"b Don\\'t \\\"Stop\\\"", false},
-        {"c 1:05", false}};
+        {R"(a "Don't \"Stop\"" on 'Channel01')", true},
+        {R"(b 'Don'\''t "Stop"')", false},
+        {"c '1:05'", false}};
     EXPECT_EQ(runner.Started, expected);
 
     runner.Started.clear();
@@ -273,6 +274,23 @@ TEST(TExecCommand, ParametersSplitIntoWordsLikeAShell) {
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(SplitParameters(c.Parameters), c.Words) << c.Parameters;
+    }
+}
+
+TEST(TExecCommand, HostileValuesComeOutOfTheSplitAsExactlyTheirTextInTheirWord) {
+    const std::vector<std::string> values{
+        R"(x\" -o pwned.txt \")", R"(Song\)", R"(\')", R"(\")", R"(it's "both")", "'", "\"",
+        R"(\\)", "$(touch pwned)", "`id`", "a;b&c|d", "line one\nline two", "-o pwned.txt",
+        "  two  spaces ", "Motörhead – Ünïcødé", "", "%channel"};
+    for (const std::string& v : values) {
+        const std::string line = tracking::Replace(
+            R"(curl -s "http://example.com/log?t=%title" '%title' %title x%title"y" "\%title")",
+            {"%title", v, "%channel", "C"}, true);
+        const TExecCommand command = SplitExecCommand(line);
+        EXPECT_EQ(command.Program, "curl");
+        const std::vector<std::string> expected{"-s", "http://example.com/log?t=" + v, v, v,
+                                                "x" + v + "y", "\\" + v};
+        EXPECT_EQ(SplitParameters(command.Parameters), expected) << "value " << v;
     }
 }
 

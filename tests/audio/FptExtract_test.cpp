@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "AudioTestUtil.h"
@@ -190,6 +191,48 @@ TEST_F(TFptExtractTest, WritesTheFingerprintAndHandsItToTheLibraryThenSkipsItAsC
     EXPECT_EQ(ExtractFingerprint(wav, TAudioFileType::ftWav, folder, FConverter, loaded),
               TExtractResult::erTitleLoaded);
     EXPECT_FALSE(std::filesystem::exists(fpt));
+}
+
+TEST_F(TFptExtractTest, TwoTitlesOfOneFileNameGetTwoFilesAndTheSameTitleStaysCalculated) {
+    const std::string folder = FDir.Folder() + "fp/";
+    std::filesystem::create_directory(folder);
+    struct TCase {
+        const char* Audio;
+        TExtractResult Result;
+        const char* Written;
+    };
+    // "song?" and "song_" share the safe name song_.qnf; a third title of that name takes (3).
+    for (const TCase& c : {TCase{"song?.wav", TExtractResult::erWritten, "song_.qnf"},
+                           TCase{"song_.wav", TExtractResult::erWritten, "song_ (2).qnf"},
+                           TCase{"song_.wav", TExtractResult::erAlreadyCalculated, "song_ (2).qnf"},
+                           TCase{"song?.wav", TExtractResult::erAlreadyCalculated, "song_.qnf"},
+                           TCase{"song|.wav", TExtractResult::erWritten, "song_ (3).qnf"}}) {
+        const std::string wav = FDir.File(c.Audio);
+        if (!std::filesystem::exists(wav)) test::WriteWav(wav, test::Tone(440, 20000), 11025);
+        TRecordingHost host;
+        EXPECT_EQ(ExtractFingerprint(wav, TAudioFileType::ftWav, folder, FConverter, host),
+                  c.Result)
+            << c.Audio;
+        EXPECT_EQ(host.Loaded, std::vector<std::string>{folder + c.Written}) << c.Audio;
+        const std::string title = std::filesystem::path(c.Audio).stem().string();
+        EXPECT_EQ(fingerprint::TitleOf(*fingerprint::ReadFingerprintFile(folder + c.Written)->SongFile()),
+                  title);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              3);
+}
+
+TEST_F(TFptExtractTest, AFifoUnderAnAudioNameIsRefusedWithoutBlocking) {
+    const std::string fifo = FDir.File("live.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TRecordingHost host;
+    EXPECT_EQ(ExtractFingerprint(fifo, TAudioFileType::ftWav, FDir.Folder(), FConverter, host),
+              TExtractResult::erFailed);
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_EQ(host.Messages[0].Text, "\"live.wav\" (a FIFO) is not a regular file");
+    EXPECT_EQ(host.Messages[0].Icon, 4);
+    EXPECT_TRUE(host.Loaded.empty());
 }
 
 TEST_F(TFptExtractTest, WritesAnEmptyFingerprintForAClipUnderThreeChunks) {

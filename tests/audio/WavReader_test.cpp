@@ -322,13 +322,25 @@ TEST_F(TWavReaderTest, ConvertsTheExtremeRatesItAccepts) {
         int rate;
         std::size_t samples;
     };
-    for (TCase c : {TCase{1, 600}, TCase{7, 600}, TCase{1000000, 200000}, TCase{999999, 100000}}) {
+    for (TCase c : {TCase{4000, 6000}, TCase{4001, 6000}, TCase{1000000, 200000},
+                    TCase{999999, 100000}}) {
         const std::vector<std::int16_t> out =
             Decode(test::MakeWav(test::Noise(2, c.samples), c.rate));
         const double used = static_cast<double>((c.samples * 2 / 512) * 256);
         EXPECT_NEAR(static_cast<double>(out.size()), used * 11025.0 / c.rate,
                     0.01 * used * 11025.0 / c.rate + 2.0)
             << c.rate;
+    }
+}
+
+TEST_F(TWavReaderTest, RefusesRatesBelow4000HzAsNotConvertible) {
+    for (int rate : {1, 7, 1000, 3999}) {
+        try {
+            TWavReader reader(Write(test::MakeWav(test::Noise(2, 100000), rate)), 8192);
+            ADD_FAILURE() << rate << " Hz was accepted";
+        } catch (const EOpenWAV& e) {
+            EXPECT_STREQ(e.what(), "This wav format cannot be converted.") << rate;
+        }
     }
 }
 

@@ -262,19 +262,52 @@ TEST(TFptLibrary, DelAsksAndTheMenuItemRemovesWithoutAsking) {
     EXPECT_TRUE(fs::exists(path));
 }
 
-TEST(TFptLibrary, ShiftDelDeletesTheFileAndItsWavAfterAsking) {
+TEST(TFptLibrary, ShiftDelDeletesTheFileAndMovesItsWavToTheTrashAfterAsking) {
     TLibraryKit kit;
     const std::string path = kit.AddClip("A", 1);
     const std::string wav = kit.Dir.File("A.wav");
     orvane::test::WriteBytes(wav, "RIFF");
+    const std::string trash = kit.Dir.File("trash");
+    fs::create_directory(trash);
+    kit.Library.SetTrash([&](const std::string& file) {
+        fs::rename(file, trash + "/" + fs::path(file).filename().string());
+        return true;
+    });
     kit.Library.LoadFingerprintFile(path, nullptr);
+    kit.Activities();
     kit.Select("A");
     kit.Window.Answers = {true};
     kit.Library.ListviewKeyDown(TListKey::lkDelete, true, true);
     EXPECT_EQ(kit.Window.Questions, std::vector<std::string>{"Permanently remove this fingerprint?"});
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(wav));
+    EXPECT_EQ(orvane::test::ReadBytes(trash + "/A.wav"), "RIFF");
     EXPECT_EQ(kit.Songs.Count(), 0);
+    const auto entries = kit.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Str, "\"" + wav + "\" was moved to the trash");
+    EXPECT_EQ(entries[0].Icon, tracking::TActivityIcon::aiInformation);
+}
+
+TEST(TFptLibrary, ShiftDelWithoutATrashLeavesTheWavAndSaysSo) {
+    for (const bool withTrash : {false, true}) {
+        TLibraryKit kit;
+        const std::string path = kit.AddClip("A", 1);
+        const std::string wav = kit.Dir.File("A.wav");
+        orvane::test::WriteBytes(wav, "RIFF");
+        if (withTrash) kit.Library.SetTrash([](const std::string&) { return false; });
+        kit.Library.LoadFingerprintFile(path, nullptr);
+        kit.Activities();
+        kit.Select("A");
+        kit.Library.ListviewKeyDown(TListKey::lkDelete, true, false);
+        EXPECT_FALSE(fs::exists(path));
+        EXPECT_EQ(orvane::test::ReadBytes(wav), "RIFF");
+        const auto entries = kit.Entries();
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].Str,
+                  "\"" + wav + "\" was left in place: it could not be moved to the trash");
+        EXPECT_EQ(entries[0].Icon, tracking::TActivityIcon::aiAttention);
+    }
 }
 
 TEST(TFptLibrary, DeleteDoesNothingWhileTheClearMenuIsDisabled) {

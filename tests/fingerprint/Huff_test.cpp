@@ -7,8 +7,11 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
+#include "base/RegularFile.h"
 #include "support/TempDir.h"
 
 namespace orvane::fingerprint {
@@ -334,13 +337,51 @@ TEST(Huff, UnpackFromFileOfAMissingFileIsAnInvalidFilename) {
     }
 }
 
-TEST(Huff, UnpackFromFileOfAnUnreadableFileCarriesErrno) {
+TEST(Huff, PackToFileWritesANameOfTheLongestLengthAndLeavesNothingElse) {
     test::TTempDir dir;
+    const std::string name = dir.File(std::string(251, 'x') + ".qnf");  // 255 bytes
+    const TBytes data = BytesOf("abcabc");
+    PackToFile(data.data(), data.size(), name);
+    PackToFile(data.data(), data.size(), name);
+    EXPECT_EQ(UnpackFromFile(name), data);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1);
+}
+
+TEST(Huff, UnpackFromFileOfAFolderOrFifoRefusesItByKind) {
+    test::TTempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo.qnf").c_str(), 0600), 0);
+    for (const std::string& name : {dir.Path().string(), dir.File("fifo.qnf")}) {
+        try {
+            UnpackFromFile(name);  // a FIFO would block a plain open for good
+            ADD_FAILURE() << "no exception for " << name;
+        } catch (const ENotRegularFile& e) {
+            EXPECT_NE(std::string(e.what()).find("is not a regular file"), std::string::npos);
+        }
+    }
+}
+
+TEST(Huff, DataLargerThanTheLimitIsRefusedInMemoryAndInAFile) {
+    const TBytes data(5000, 0x41);  // one-bit codes: a 625-byte stream
+    const TBytes image = Pack(data.data(), data.size());
+    EXPECT_EQ(Unpack(image.data(), image.size(), 5000), data);
+    EXPECT_THROW(Unpack(image.data(), image.size(), 4999), EPackedFormat);
+    test::TTempDir dir;
+    const std::string name = dir.File("a.qnf");
+    PackToFile(data.data(), data.size(), name);
+    EXPECT_EQ(UnpackFromFile(name, 5000), data);
+    EXPECT_THROW(UnpackFromFile(name, 4999), EPackedFormat);
+}
+
+TEST(Huff, AFileLargerThanTheLargestFingerprintFileIsRefusedUnread) {
+    test::TTempDir dir;
+    const std::string name = dir.File("huge.qnf");
+    test::WriteBytes(name, "");
+    ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(MaxPackedSizeFor(MaxUnpackedSize) + 1)), 0);
     try {
-        UnpackFromFile(dir.Path().string());  // a folder: opens, but cannot be read
+        UnpackFromFile(name);
         FAIL() << "no exception";
-    } catch (const EFileError& e) {
-        EXPECT_EQ(e.ErrorCode, EISDIR);
+    } catch (const EPackedFormat& e) {
+        EXPECT_STREQ(e.what(), "The file is larger than the largest fingerprint file.");
     }
 }
 
