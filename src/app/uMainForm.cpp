@@ -19,6 +19,7 @@
 #include "database/TSongList.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
+#include "playlog/PlayTime.h"
 #include "playlog/TPlayLogRecorder.h"
 #include "playlog/sqlite/TSqlitePlayLog.h"
 #include "platform/PulseCapture.h"
@@ -50,6 +51,9 @@ constexpr std::uint64_t DropGuardBytes = 16777216;
 constexpr int TerminateTries = 11;
 /// Happening of the event table: a fingerprint disabled as a duplicate.
 constexpr std::uint8_t DuplicateEventKind = 6;
+/// Clip records stamped before this date-time (1900-01-01) come from a file channel, whose
+/// stamps count the file's seconds from 0.
+constexpr tracking::TDateTime FileStampLimit = 2.0;
 
 std::string DoubleAmpersands(const std::string& text) {
     std::string result;
@@ -231,6 +235,12 @@ void TMainForm::Init() {
     try {
         FPlayLog = playlog::OpenSqlitePlayLog(PlayLogPathOf(FOptions));
         FPlayRecorder = std::make_unique<playlog::TPlayLogRecorder>(*FPlayLog, std::string());
+        // A channel that plays a file stamps its records with the position in the file (a
+        // date-time counted from 0); such a play is logged at the wall time it was heard.
+        FPlayRecorder->ToUtcMs = [](tracking::TDateTime stamp) {
+            return stamp < FileStampLimit ? playlog::UtcNowMs()
+                                          : playlog::LocalDateTimeToUtcMs(stamp);
+        };
         FPlayRecorder->FileOf = [this](std::int64_t uniqueId) {
             const database::TSongEntry* entry = FSongList->Entry(FSongList->indexOf(uniqueId));
             return entry ? entry->Filename : std::string();

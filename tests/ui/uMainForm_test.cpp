@@ -203,6 +203,32 @@ TEST_F(TMainFormTest, EveryLogLineAlsoGoesToThePlayLogUnderTheChannelCaption) {
     EXPECT_EQ(messages.back(), "Channel01: Next Clip [0:04 - 0:09] (0:05)");
 }
 
+TEST_F(TMainFormTest, APlayOfAFileChannelIsLoggedAtTheWallTimeItWasHeard) {
+    auto form = Start();
+    const std::int64_t before = playlog::UtcNowMs();
+    tracking::capInfo cap;
+    cap.Caption = "File Clip";
+    cap.UniqueID = 2002;
+    cap.Pos = 10.0f;
+    cap.TimeStamp = 12.0 / 86400.0;  // 12 s into the file, as a file channel stamps it
+    form->Channel()->WriteCap(cap);
+    form->LogStep();
+    cap.Pos = 20.0f;
+    cap.TimeStamp = 22.0 / 86400.0;
+    form->Channel()->WriteCap(cap);
+    form->LogStep();
+    form->Shutdown();
+    const playlog::TSqlitePlayLog log(Dir.File("plays.sqlite"),
+                                      playlog::TSqlitePlayLog::TOpenMode::omRead);
+    const auto plays = log.Plays({});
+    ASSERT_EQ(plays.size(), 1U);
+    EXPECT_GE(plays[0].StartedAtMs, before);
+    EXPECT_LE(plays[0].StartedAtMs, playlog::UtcNowMs());
+    ASSERT_TRUE(plays[0].EndedAtMs.has_value());
+    EXPECT_GE(*plays[0].EndedAtMs, plays[0].StartedAtMs);
+    EXPECT_EQ(plays[0].DurationS, 12.0);
+}
+
 TEST_F(TMainFormTest, APlayLogThatCannotBeOpenedIsAnErrorEntryAndTheWindowRunsOn) {
     test::WriteBytes(Dir.File("not-a-folder"), "x");
     TMainFormOptions options;
