@@ -79,7 +79,8 @@ void TLogSystem::Shutdown() {
     for (std::size_t i = 0; i < FChannels.size(); ++i) {
         const TLogData& t = LogData[i];
         if (t.LastActiveState && !t.LSStart.Caption.empty()) {
-            SongEndedOrExpired(t.LSStart, t.LastSeenEqualToLSStart, FChannels[i]->Caption());
+            SongEndedOrExpired(static_cast<std::int32_t>(i), t.LSStart, t.LastSeenEqualToLSStart,
+                               FChannels[i]->Caption());
         }
     }
 }
@@ -98,7 +99,7 @@ void TLogSystem::StopTracking(TLogData& data) {
 void TLogSystem::FinalizeLocked(std::int32_t index) {
     TLogData& t = LogData[static_cast<std::size_t>(index)];
     if (t.LSStart.UniqueID != NoClipID) {
-        SongEndedOrExpired(t.LSStart, t.LastSeenEqualToLSStart,
+        SongEndedOrExpired(index, t.LSStart, t.LastSeenEqualToLSStart,
                            FChannels[static_cast<std::size_t>(index)]->Caption());
     }
     StopTracking(t);
@@ -135,7 +136,7 @@ void TLogSystem::StepLocked(std::int32_t index, TDateTime now) {
             t.IdleTimerRunning = false;
             if (t.LSStart.UniqueID != t.LSCurr.UniqueID) {
                 if (t.LSStart.UniqueID != NoClipID) {
-                    SongEndedOrExpired(t.LSStart, t.LastSeenEqualToLSStart, caption);
+                    SongEndedOrExpired(index, t.LSStart, t.LastSeenEqualToLSStart, caption);
                 } else {
                     Trigger(TTrackerEvent::teClipAfterIdle,
                             {"%date", ShortDateText(now), "%time", LongTimeText(now), "%channel",
@@ -143,6 +144,9 @@ void TLogSystem::StepLocked(std::int32_t index, TDateTime now) {
                 }
                 t.LSStart = t.LSCurr;
                 t.LastSeenEqualToLSStart = t.LSStart;
+                for (IClipObserver* observer : FObservers) {
+                    observer->ClipStarted(index, t.LSStart, caption);
+                }
                 Trigger(TTrackerEvent::teClipStarted,
                         {"%title", t.LSCurr.Caption, "%position", MinSecText(t.LSCurr.Pos), "%date",
                          ShortDateText(t.LSCurr.TimeStamp), "%time",
@@ -159,7 +163,7 @@ void TLogSystem::StepLocked(std::int32_t index, TDateTime now) {
         // Only a clip that was tracked can expire: a channel that recognised nothing since it
         // was switched on reports no expiry.
         const bool tracked = t.LSStart.UniqueID != NoClipID;
-        if (tracked) SongEndedOrExpired(t.LSStart, t.LastSeenEqualToLSStart, caption);
+        if (tracked) SongEndedOrExpired(index, t.LSStart, t.LastSeenEqualToLSStart, caption);
         StopTracking(t);
         if (tracked) {
             Trigger(TTrackerEvent::teClipExpired,
@@ -169,6 +173,7 @@ void TLogSystem::StepLocked(std::int32_t index, TDateTime now) {
 
     if (t.LSCurr.UniqueID == t.LSStart.UniqueID && t.LSCurr.UniqueID != NoClipID) {
         t.LastSeenEqualToLSStart = t.LSCurr;
+        for (IClipObserver* observer : FObservers) observer->ClipSeen(index, t.LSCurr);
     }
     t.LSLast = t.LSCurr;
 }
@@ -199,13 +204,29 @@ bool TLogSystem::FormatLogLine(const capInfo& start, const capInfo& lastSeen,
     return true;
 }
 
-void TLogSystem::SongEndedOrExpired(const capInfo& start, const capInfo& lastSeen,
-                                    const std::string& caption) {
+void TLogSystem::SongEndedOrExpired(std::int32_t index, const capInfo& start,
+                                    const capInfo& lastSeen, const std::string& caption) {
     TLoggedClip clip;
-    if (!FormatLogLine(start, lastSeen, caption, clip)) return;
+    if (!FormatLogLine(start, lastSeen, caption, clip)) {
+        for (IClipObserver* observer : FObservers) {
+            observer->ClipEnded(index, start, lastSeen, nullptr);
+        }
+        return;
+    }
     // The row carries the moment the clip was first heard, not when it was logged.
     FPosting.PostActivity(clip.Line, TActivityIcon::aiArrow, clip.FirstHeard);
+    for (IClipObserver* observer : FObservers) observer->ClipEnded(index, start, lastSeen, &clip);
     if (OnClipLogged) OnClipLogged(clip);
+}
+
+void TLogSystem::AddObserver(IClipObserver& observer) {
+    std::lock_guard lock(FLock);
+    FObservers.push_back(&observer);
+}
+
+void TLogSystem::RemoveObserver(IClipObserver& observer) {
+    std::lock_guard lock(FLock);
+    std::erase(FObservers, &observer);
 }
 
 void TLogSystem::Trigger(TTrackerEvent kind, std::vector<std::string> pairs) {

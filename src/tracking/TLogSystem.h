@@ -52,6 +52,22 @@ struct TLoggedClip {
     TDateTime LastHeard = 0;   ///< the last-seen record's TimeStamp
 };
 
+/// Follows the life of the tracked clips (the play log). Called on the stepping thread with the
+/// tracker lock held; must not call back into the tracker.
+class IClipObserver {
+public:
+    virtual ~IClipObserver() = default;
+    /// A new clip is tracked on `channel`; `start` is its first record.
+    virtual void ClipStarted(std::int32_t channel, const capInfo& start,
+                             const std::string& caption) = 0;
+    /// The tracked clip was seen again; `lastSeen` is its latest record.
+    virtual void ClipSeen(std::int32_t channel, const capInfo& lastSeen) = 0;
+    /// The tracked clip ended or expired. `clip` is its log line, or null when the clip was heard
+    /// too briefly to be logged.
+    virtual void ClipEnded(std::int32_t channel, const capInfo& start, const capInfo& lastSeen,
+                           const TLoggedClip* clip) = 0;
+};
+
 /// Tracking state of one channel.
 struct TLogData {
     TLogData();
@@ -116,6 +132,12 @@ public:
     /// Called with every log line written (after it was posted). Stepping thread, lock held.
     std::function<void(const TLoggedClip& clip)> OnClipLogged;
 
+    /// Adds an observer of the tracked clips. It must outlive the tracker (whose shutdown still
+    /// reports the clips it ends) or be removed first. Thread safe.
+    void AddObserver(IClipObserver& observer);
+    /// Removes an observer added before; unknown observers are ignored. Thread safe.
+    void RemoveObserver(IClipObserver& observer);
+
     /// The log line for a start record and a last-seen record, or nothing ("" and false) when
     /// the span heard rounds to 1 second or less. Pure; exposed for tests.
     static bool FormatLogLine(const capInfo& start, const capInfo& lastSeen,
@@ -124,7 +146,7 @@ public:
 private:
     void StepLocked(std::int32_t index, TDateTime now);
     void FinalizeLocked(std::int32_t index);
-    void SongEndedOrExpired(const capInfo& start, const capInfo& lastSeen,
+    void SongEndedOrExpired(std::int32_t index, const capInfo& start, const capInfo& lastSeen,
                             const std::string& caption);
     void Trigger(TTrackerEvent kind, std::vector<std::string> pairs);
     static void StopTracking(TLogData& data);
@@ -134,6 +156,7 @@ private:
     mutable std::mutex FLock;  // guards every field below and serialises the steps
     std::vector<ITrackedChannel*> FChannels;
     std::vector<TLogData> LogData;
+    std::vector<IClipObserver*> FObservers;
     bool FShutDown = false;
     std::atomic<std::int32_t> FIdleTimeout{DefaultIdleTimeout};
 };

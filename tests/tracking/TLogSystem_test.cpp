@@ -289,6 +289,49 @@ TEST_F(TLogSystemTest, ReportsEveryLoggedClipAsData) {
     EXPECT_EQ(clips[0].LastHeard, At(6));
 }
 
+/// Writes down what an observer of the tracked clips is told, one text per call.
+class TRecordingObserver final : public IClipObserver {
+public:
+    void ClipStarted(std::int32_t channel, const capInfo& start,
+                     const std::string& caption) override {
+        Calls.push_back("start " + std::to_string(channel) + " " + start.Caption + " " +
+                        std::to_string(start.Pos) + " " + caption);
+    }
+    void ClipSeen(std::int32_t channel, const capInfo& lastSeen) override {
+        Calls.push_back("seen " + std::to_string(channel) + " " + std::to_string(lastSeen.Pos));
+    }
+    void ClipEnded(std::int32_t channel, const capInfo& start, const capInfo& lastSeen,
+                   const TLoggedClip* clip) override {
+        Calls.push_back("end " + std::to_string(channel) + " " + start.Caption + " " +
+                        std::to_string(lastSeen.Pos) + " " + (clip ? clip->Line : "unlogged"));
+    }
+    std::vector<std::string> Calls;
+};
+
+TEST_F(TLogSystemTest, TellsObserversOfEveryStartSightingAndEndLoggedOrNot) {
+    TRecordingObserver observer;
+    Tracker.AddObserver(observer);
+    SwitchOn(0);
+    HearAt(1, ClipA, "Alpha", 30.0f);
+    HearAt(2, ClipA, "Alpha", 31.0f);
+    HearAt(3, ClipA, "Alpha", 32.0f);
+    HearAt(3.5, ClipB, "Beta", 5.0f);  // Alpha ends, logged
+    HearAt(4, ClipA, "Alpha", 50.0f);  // Beta ends after one sighting: too short to log
+    Channel.Lose();
+    for (double s = 4.5; s <= 10.5; s += 0.5) StepAt(s);  // Alpha expires after 5 s
+    EXPECT_EQ(observer.Calls,
+              (std::vector<std::string>{
+                  "start 0 Alpha 30.000000 Channel01", "seen 0 30.000000", "seen 0 31.000000",
+                  "seen 0 32.000000", "end 0 Alpha 32.000000 Channel01: Alpha [0:28 - 0:32] (0:04)",
+                  "start 0 Beta 5.000000 Channel01", "seen 0 5.000000",
+                  "end 0 Beta 5.000000 unlogged", "start 0 Alpha 50.000000 Channel01",
+                  "seen 0 50.000000", "end 0 Alpha 50.000000 unlogged"}));
+
+    Tracker.RemoveObserver(observer);
+    HearAt(11, ClipB, "Beta", 1.0f);
+    EXPECT_EQ(observer.Calls.size(), 11u);
+}
+
 TEST(TLogSystemStreamTime, AFileGivesTheSameLinesWhateverTheStepTimes) {
     // Stream time, not wall time: a dropout of 3 s of audio is 3 s however fast it was analysed.
     TQueuePoster queue;
