@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CliLive.h"
+#include "CliMonitor.h"
 #include "app/RegStuff.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
@@ -55,6 +56,8 @@ const char* const MainUsage =
     "  listen [--device NAME] [--library DIR] [--side both|left|right] [--compat]\n"
     "                                    recognise clips live until interrupted\n"
     "  match [--library DIR] FILE...     recognise fingerprinted clips in recordings\n"
+    "  monitor --library DIR [NAME=]SOURCE...\n"
+    "                                    recognise clips in many streams at once\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
 
@@ -537,6 +540,7 @@ int main(int argc, char** argv) {
         {"devices", orvane::cli::CmdDevices},
         {"listen", orvane::cli::CmdListen},
         {"match", CmdMatch},
+        {"monitor", orvane::cli::CmdMonitor},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end())
