@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <exception>
 #include <stop_token>
@@ -32,10 +33,11 @@ std::int64_t SamplesToMs(std::int64_t samples) {
     return samples * 1000 / static_cast<std::int64_t>(recognition::EngineSampleRate);
 }
 
-/// "4 s", or "0.5 s" for waits that are not whole seconds.
+/// A wait as "4 s", "0.04 s".
 std::string SecondsText(int ms) {
-    if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
-    return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
+    return text;
 }
 
 }  // namespace
