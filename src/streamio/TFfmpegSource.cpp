@@ -45,7 +45,8 @@ void TFfmpegSource::TDeleters::operator()(AVPacket* p) const { av_packet_free(&p
 void TFfmpegSource::TDeleters::operator()(AVFrame* p) const { av_frame_free(&p); }
 void TFfmpegSource::TDeleters::operator()(SwrContext* p) const { swr_free(&p); }
 
-TFfmpegSource::TFfmpegSource(std::string url) : FUrl(std::move(url)) {}
+TFfmpegSource::TFfmpegSource(std::string url, int openTimeoutSeconds)
+    : FUrl(std::move(url)), FOpenTimeout(openTimeoutSeconds) {}
 
 TFfmpegSource::~TFfmpegSource() = default;
 
@@ -76,7 +77,7 @@ void TFfmpegSource::Open() {
         return true;
     }();
     (void)networkReady;
-    SetDeadline(OpenTimeoutSeconds);
+    SetDeadline(FOpenTimeout);
 
     AVFormatContext* raw = avformat_alloc_context();
     if (raw == nullptr) throw EStreamError("out of memory");
@@ -92,8 +93,6 @@ void TFfmpegSource::Open() {
     av_dict_set(&options, "timeout", timeoutUs.c_str(), 0);
     av_dict_set(&options, "rw_timeout", timeoutUs.c_str(), 0);
     av_dict_set(&options, "reconnect", "0", 0);
-    // Live streams are read as they come; nothing is waited for beyond what decoding needs.
-    av_dict_set(&options, "fflags", "nobuffer", 0);
     int rc = avformat_open_input(&raw, FUrl.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) Fail("cannot open the stream", rc);  // raw was freed by FFmpeg

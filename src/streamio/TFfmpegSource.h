@@ -28,13 +28,14 @@ inline constexpr int OpenTimeoutSeconds = 15;
 
 class TFfmpegSource final : public stream::IStreamSource {
 public:
-    explicit TFfmpegSource(std::string url);
+    /// `openTimeoutSeconds`: how long Open may take.
+    explicit TFfmpegSource(std::string url, int openTimeoutSeconds = OpenTimeoutSeconds);
     ~TFfmpegSource() override;
     TFfmpegSource(const TFfmpegSource&) = delete;
     TFfmpegSource& operator=(const TFfmpegSource&) = delete;
 
     /// Connects (asking for ICY metadata), reads the headers and opens the decoder of the best
-    /// audio stream. Throws EStreamError with FFmpeg's text, or "no answer within 15 s".
+    /// audio stream. Throws EStreamError with FFmpeg's text, or "no answer within 15 s" (the open time-out).
     void Open() override;
     /// Reads and decodes packets until some audio came out (or the stream ended). Throws
     /// EStreamError with FFmpeg's text, or "no audio for 10 s".
@@ -60,6 +61,7 @@ private:
     void ReadTitle();
 
     std::string FUrl;
+    int FOpenTimeout;
     std::unique_ptr<AVFormatContext, TDeleters> FFormat;
     std::unique_ptr<AVCodecContext, TDeleters> FCodec;
     std::unique_ptr<AVPacket, TDeleters> FPacket;
