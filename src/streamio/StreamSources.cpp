@@ -28,15 +28,16 @@ private:
 
 }  // namespace
 
-stream::TSourceFactory MakeSourceFactory() {
-    return [](const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
+stream::TSourceFactory MakeSourceFactory(bool ffmpegForFiles) {
+    return [ffmpegForFiles](const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
         switch (spec.Kind) {
             case stream::TSourceKind::skNetwork:
                 return std::make_unique<TFfmpegSource>(spec.Source);
             case stream::TSourceKind::skPulse:
                 return std::make_unique<TPulseSource>(spec.Source.substr(6));
             case stream::TSourceKind::skFile:
-                if (audio::AudioFileTypeOf(spec.Source) != audio::TAudioFileType::ftOther) {
+                if (!ffmpegForFiles &&
+                    audio::AudioFileTypeOf(spec.Source) != audio::TAudioFileType::ftOther) {
                     return std::make_unique<stream::TFileStreamSource>(spec.Source);
                 }
                 return std::make_unique<TFfmpegFileSource>(spec.Source);

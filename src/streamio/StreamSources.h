@@ -8,6 +8,8 @@
 
 namespace orvane::streamio {
 
-stream::TSourceFactory MakeSourceFactory();
+/// With `ffmpegForFiles`, local WAV and MP3 files go through FFmpeg too (the decoding path of
+/// network streams; for benchmarks).
+stream::TSourceFactory MakeSourceFactory(bool ffmpegForFiles = false);
 
 }  // namespace orvane::streamio
