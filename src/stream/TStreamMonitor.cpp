@@ -28,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+/// How far a real-time source may run ahead of the wall clock, in milliseconds of audio.
+constexpr std::int64_t BurstMs = 10000;
+
 /// Milliseconds of engine audio in `samples` samples.
 std::int64_t SamplesToMs(std::int64_t samples) {
     return samples * 1000 / static_cast<std::int64_t>(recognition::EngineSampleRate);
@@ -251,6 +254,7 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
     const std::int64_t anchorMs = UtcNowMs();
     const Clock::time_point anchor = Clock::now();
     Clock::time_point lastAudio = Clock::now();
+    Clock::time_point nextOverrunNotice = Clock::now();
     const bool paced = !source.RealTime() && !FOwner.FOptions.Fast;
     const bool waitWhenFull = !source.RealTime();
     StreamClock.Set(StampOfMs(anchorMs));
@@ -273,7 +277,12 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
             const std::int16_t* block = samples.data() + used;
             written += BlockSamples;
             std::int64_t stampMs = UtcNowMs();
-            if (!source.RealTime()) {
+            if (source.RealTime()) {
+                // A server may send faster than real time; beyond a burst of BurstMs it is read
+                // at the pace of its audio, so it cannot take more than its share of recognition.
+                const auto due = anchor + std::chrono::milliseconds(SamplesToMs(written) - BurstMs);
+                if (due > Clock::now() && !SleepUntil(stop, due)) throw EStreamError("stopped");
+            } else {
                 stampMs = anchorMs + SamplesToMs(written);
                 if (paced && !SleepUntil(stop, anchor + std::chrono::milliseconds(SamplesToMs(written))))
                     throw EStreamError("stopped");
@@ -287,7 +296,10 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                     }
                 } else {
                     // Recognition fell behind this stream: what waits is dropped.
-                    FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, "Buffer overrun");
+                    if (Clock::now() >= nextOverrunNotice) {
+                        FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, "Buffer overrun");
+                        nextOverrunNotice = Clock::now() + std::chrono::seconds(10);
+                    }
                     Channel.clearData();
                     Channel.WriteBlock(block, stamp);
                 }

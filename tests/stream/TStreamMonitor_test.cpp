@@ -56,7 +56,8 @@ TSamples Join(std::initializer_list<const TSamples*> parts) {
 /// wait until interrupted.
 class TMemorySource final : public IStreamSource {
 public:
-    TMemorySource(const TSamples& samples, bool endless) : FSamples(samples), FEndless(endless) {}
+    TMemorySource(const TSamples& samples, bool endless, bool realTime = false)
+        : FSamples(samples), FEndless(endless), FRealTime(realTime) {}
     void Open() override {}
     bool Read(std::vector<std::int16_t>& out) override {
         if (FPos >= FSamples.size()) {
@@ -77,11 +78,12 @@ public:
         FWake.notify_all();
     }
     std::string StreamTitle() const override { return "Station says hello"; }
-    bool RealTime() const override { return false; }
+    bool RealTime() const override { return FRealTime; }
 
 private:
     const TSamples& FSamples;
     bool FEndless;
+    bool FRealTime;
     std::size_t FPos = 0;
     std::mutex FLock;
     std::condition_variable FWake;
@@ -340,6 +342,25 @@ TEST_F(MonitorTest, StoppingLogsTheClipStillPlaying) {
     EXPECT_EQ(clips[0].Logged.Title, "Alpha");
     EXPECT_EQ(clips[1].Logged.Title, "Bravo");
     EXPECT_GE(clips[1].Logged.End, 17);
+}
+
+TEST_F(MonitorTest, AServerSendingFasterThanRealTimeIsReadAtThePaceOfItsAudio) {
+    const TSamples audio = Join({&A, &B, &C});  // 60 s, all there at once
+    TMonitorOptions options;
+    TStreamMonitor monitor(Kit.Songs, Kit.Index, {ParseStreamArgument("flood=http://x/flood")},
+                           options, [&](const TStreamSpec&) -> std::unique_ptr<IStreamSource> {
+                               return std::make_unique<TMemorySource>(audio, true, true);
+                           });
+    Watch(monitor);
+    monitor.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const double analysedSeconds = static_cast<double>(monitor.BlocksAnalysed()) * 4096.0 / Rate;
+    monitor.Stop();
+    // A burst of 10 s, then real time: at most about 11.5 s of audio after 1.5 s.
+    EXPECT_GT(analysedSeconds, 5.0);
+    EXPECT_LT(analysedSeconds, 13.0);
+    std::lock_guard lock(FLock);
+    for (const auto& n : Notices) EXPECT_EQ(n.find("Buffer overrun"), std::string::npos) << n;
 }
 
 TEST(TEngineConverter, GivesTheSamplesOfTheFileReaderForTheSameAudio) {
