@@ -90,7 +90,8 @@ void TFfmpegSource::Open() {
     av_dict_set(&options, "icy", "1", 0);
     av_dict_set(&options, "user_agent", "orvane3", 0);
     const std::string timeoutUs = std::to_string(stream::NoAudioTimeoutSeconds * 1000000LL);
-    av_dict_set(&options, "timeout", timeoutUs.c_str(), 0);
+    // "timeout" is the socket time-out of HTTP and RTSP; for RTMP it would mean listening.
+    if (!FUrl.starts_with("rtmp")) av_dict_set(&options, "timeout", timeoutUs.c_str(), 0);
     av_dict_set(&options, "rw_timeout", timeoutUs.c_str(), 0);
     av_dict_set(&options, "reconnect", "0", 0);
     int rc = avformat_open_input(&raw, FUrl.c_str(), nullptr, &options);
