@@ -81,13 +81,14 @@ private:
 };
 
 /// Reads the request up to its blank line (bounded).
-void ReadRequest(int socket) {
+std::string ReadRequest(int socket) {
     std::string request;
     char c = 0;
     while (request.size() < 8192 && ::recv(socket, &c, 1, 0) == 1) {
         request += c;
-        if (request.ends_with("\r\n\r\n")) return;
+        if (request.ends_with("\r\n\r\n")) break;
     }
+    return request;
 }
 
 bool SendAll(int socket, const std::string& bytes) {
@@ -197,6 +198,41 @@ TEST(TFfmpegSource, AnIcyStreamGivesTheFilesAudioAndTheStationsTitle) {
     }
     // At most 2 % of the key bits differ (the verification accepts 40 %).
     EXPECT_LT(static_cast<double>(differingBits), 0.02 * 32.0 * static_cast<double>(streamKeys.size()));
+}
+
+TEST(TFfmpegSource, AnHlsPlaylistGivesItsAudio) {
+    orvane::test::TTempDir dir;
+    const auto music = orvane::test::Music(6, 11025 * 9);
+    orvane::test::WriteWav(dir.File("clip.wav"), music, 11025);
+    const std::string command = "cd '" + dir.Folder() +
+                                "' && ffmpeg -nostdin -loglevel error -i clip.wav -ar 44100 -c:a aac "
+                                "-b:a 128k -f hls -hls_time 2 -hls_playlist_type vod index.m3u8";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // A file server: GET /NAME answers the file NAME of the folder.
+    TTestServer server([&](int socket, const std::atomic<bool>&) {
+        const std::string request = ReadRequest(socket);
+        const auto start = request.find("GET /");
+        const auto end = request.find(' ', start + 5);
+        if (start == std::string::npos || end == std::string::npos) return;
+        const std::string name = request.substr(start + 5, end - start - 5);
+        if (name.find('/') != std::string::npos || name.empty()) return;
+        std::string body;
+        try {
+            body = orvane::test::ReadBytes(dir.File(name));
+        } catch (...) {
+            SendAll(socket, "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
+        SendAll(socket, "HTTP/1.0 200 OK\r\nConnection: close\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    TFfmpegSource source(server.Url("/index.m3u8"), 5);
+    source.Open();
+    std::vector<std::int16_t> samples;
+    for (int i = 0; i < 100000 && source.Read(samples); ++i) {
+    }
+    // The whole clip, give or take the encoder's priming and padding.
+    EXPECT_NEAR(static_cast<double>(samples.size()) / 11025.0, 9.0, 0.3);
 }
 
 TEST(TFfmpegSource, HostileServersGetAClearErrorWithinTheTimeOut) {
