@@ -51,7 +51,10 @@ TFfmpegSource::TFfmpegSource(std::string url, int openTimeoutSeconds)
 TFfmpegSource::~TFfmpegSource() = default;
 
 bool TFfmpegSource::ShouldStop() const {
-    return FInterrupted.load() || SteadyMs() > FDeadlineMs.load();
+    if (FInterrupted.load()) return true;
+    if (SteadyMs() <= FDeadlineMs.load()) return false;
+    FTimedOut.store(true);
+    return true;
 }
 
 void TFfmpegSource::SetDeadline(int seconds) {
@@ -61,7 +64,9 @@ void TFfmpegSource::SetDeadline(int seconds) {
 
 void TFfmpegSource::Fail(const char* what, int code) {
     if (FInterrupted.load()) throw EStreamError("stopped");
-    if (SteadyMs() > FDeadlineMs.load()) {
+    // FFmpeg keeps the time-out as the state of its connection: once hit, every later call
+    // fails with it.
+    if (FTimedOut.load() || SteadyMs() > FDeadlineMs.load()) {
         if (FFormat && FCodec) {
             throw EStreamError("no audio for " + std::to_string(FDeadlineSeconds.load()) + " s");
         }
@@ -85,7 +90,8 @@ void TFfmpegSource::Open() {
     raw->interrupt_callback.opaque = this;
     // Bounded probing: a stream that keeps sending headers or junk is given up on.
     raw->probesize = 1 << 20;
-    raw->max_analyze_duration = 5 * AV_TIME_BASE;
+    // Audio codecs are known from their first frames; a live stream is not waited on longer.
+    raw->max_analyze_duration = AV_TIME_BASE;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "icy", "1", 0);
     av_dict_set(&options, "user_agent", "orvane3", 0);
@@ -101,6 +107,8 @@ void TFfmpegSource::Open() {
 
     rc = avformat_find_stream_info(FFormat.get(), nullptr);
     if (rc < 0) Fail("cannot read the stream's format", rc);
+    // Probing stops quietly at a time-out, leaving the connection unusable.
+    if (FTimedOut.load()) Fail("cannot read the stream's format", AVERROR_EXIT);
     const AVCodec* codec = nullptr;
     rc = av_find_best_stream(FFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (rc < 0 || codec == nullptr) {

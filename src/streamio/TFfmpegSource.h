@@ -73,6 +73,7 @@ private:
     std::vector<std::uint8_t> FPcm;  // interleaved s16 at the source rate
     stream::TEngineConverter FConverter;
     std::atomic<bool> FInterrupted{false};
+    mutable std::atomic<bool> FTimedOut{false};  // the interrupt callback hit the deadline
     std::atomic<std::int64_t> FDeadlineMs{0};  // steady ms
     std::atomic<int> FDeadlineSeconds{0};
     mutable std::mutex FTitleLock;  // guards FTitle

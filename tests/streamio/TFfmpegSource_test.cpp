@@ -297,6 +297,29 @@ TEST(TFfmpegSource, HostileServersGetAClearErrorWithinTheTimeOut) {
     }
 }
 
+TEST(TFfmpegSource, AStreamThatFallsSilentGivesUpAfterTenSecondsWithoutAudio) {
+    orvane::test::TTempDir dir;
+    const std::string mp3 = orvane::test::ReadBytes(MakeMp3(dir, orvane::test::Music(9, 11025 * 3)));
+    TTestServer server([&](int s, const std::atomic<bool>& stop) {
+        ReadRequest(s);
+        if (SendAll(s, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + mp3)) Idle(stop, 30);
+    });
+    TFfmpegSource source(server.Url(), 5);
+    source.Open();
+    std::vector<std::int16_t> samples;
+    const auto start = Clock::now();
+    std::string message;
+    try {
+        for (int i = 0; i < 1000000 && source.Read(samples); ++i) {
+        }
+    } catch (const stream::EStreamError& e) {
+        message = e.what();
+    }
+    EXPECT_EQ(message, "no audio for 10 s");
+    EXPECT_GT(samples.size(), 11025u * 2);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(14));
+}
+
 TEST(TFfmpegSource, AnInterruptEndsABlockedOpenAtOnce) {
     TTestServer server([](int s, const std::atomic<bool>& stop) {
         ReadRequest(s);
