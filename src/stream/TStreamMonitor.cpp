@@ -91,23 +91,23 @@ public:
                      recognition::TRecognitionLock& lock, tracking::IMainThreadPoster& poster)
         : Spec(spec),
           FOwner(owner),
-          FPosting(poster, StreamClock),
-          Channel(spec.Name, lock, FPosting),
-          Tracker(FPosting, StreamClock) {
-        Tracker.SetIdleTimeout(owner.FOptions.IdleTimeout);
-        Tracker.AddChannel(Channel);
-        Tracker.AddObserver(*this);
+          FPosting(poster, FStreamClock),
+          FChannel(spec.Name, lock, FPosting),
+          FTracker(FPosting, FStreamClock) {
+        FTracker.SetIdleTimeout(owner.FOptions.IdleTimeout);
+        FTracker.AddChannel(FChannel);
+        FTracker.AddObserver(*this);
         if (owner.FMakeRecorder) {
             FRecorder = owner.FMakeRecorder(spec.Name, [this] { return CurrentTitle(); });
-            if (FRecorder) Tracker.AddObserver(*FRecorder);
+            if (FRecorder) FTracker.AddObserver(*FRecorder);
         }
-        Channel.SetLogSystem(&Tracker);
+        FChannel.SetLogSystem(&FTracker);
     }
     ~TMonitoredStream() override {
         FWorker = {};
-        Channel.SetLogSystem(nullptr);
-        Tracker.RemoveObserver(*this);
-        if (FRecorder) Tracker.RemoveObserver(*FRecorder);
+        FChannel.SetLogSystem(nullptr);
+        FTracker.RemoveObserver(*this);
+        if (FRecorder) FTracker.RemoveObserver(*FRecorder);
     }
 
     void Start() {
@@ -121,8 +121,8 @@ public:
     /// an open outage.
     void Finish() {
         const std::int64_t now = UtcNowMs();
-        StreamClock.Set(std::max(StreamClock.Now(), StampOfMs(now)));
-        Channel.SetActive(false);
+        FStreamClock.Set(std::max(FStreamClock.Now(), StampOfMs(now)));
+        FChannel.SetActive(false);
         EndOutage(now);
     }
     bool FileEnded() const { return FEnded.load(); }
@@ -130,8 +130,8 @@ public:
     /// The search has analysed a block of this stream: the tracker steps at the stream time
     /// of the analysed audio. Recognition thread, lane lock held.
     void Searched(tracking::TDateTime dataEndingTime) {
-        StreamClock.Set(dataEndingTime);
-        Tracker.HandleChannel(0);
+        FStreamClock.Set(dataEndingTime);
+        FTracker.HandleChannel(0);
     }
 
     // IClipObserver: the station's title when a clip starts, the log line when it ends.
@@ -157,6 +157,7 @@ public:
     }
 
     const TStreamSpec Spec;
+    TStreamChannel& Channel() { return FChannel; }
 
 private:
     void Run(std::stop_token stop);
@@ -171,18 +172,11 @@ private:
     }
 
     TStreamMonitor& FOwner;
-
-public:
-    tracking::TStreamClock StreamClock;
-
-private:
+    // The tracker's "now": the stream time of the analysed audio (UTC stamps).
+    tracking::TStreamClock FStreamClock;
     tracking::TPosting FPosting;
-
-public:
-    TStreamChannel Channel;
-    tracking::TLogSystem Tracker;
-
-private:
+    TStreamChannel FChannel;
+    tracking::TLogSystem FTracker;
     std::unique_ptr<tracking::IClipObserver> FRecorder;
     std::string FStartTitle;  // tracker lock: written and read on the stepping thread
     mutable std::mutex FSourceLock;  // guards FSource
@@ -230,7 +224,7 @@ void TMonitoredStream::Run(std::stop_token stop) {
         const std::int64_t nowMs = UtcNowMs();
         if (ended && Spec.Kind == TSourceKind::skFile) {
             // A file is played once; its last clip is logged once everything was analysed.
-            Channel.SetActive(false);
+            FChannel.SetActive(false);
             FOwner.EmitNotice(Spec.Name, TNoticeKind::nkInfo, "the file has ended");
             FEnded.store(true);
             return;
@@ -257,8 +251,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
     Clock::time_point nextOverrunNotice = Clock::now();
     const bool paced = !source.RealTime() && !FOwner.FOptions.Fast;
     const bool waitWhenFull = !source.RealTime();
-    StreamClock.Set(StampOfMs(anchorMs));
-    Channel.SetActive(true);
+    FStreamClock.Set(StampOfMs(anchorMs));
+    FChannel.SetActive(true);
     FOwner.EmitNotice(Spec.Name, TNoticeKind::nkInfo, "connected");
     for (;;) {
         if (stop.stop_requested()) throw EStreamError("stopped");
@@ -288,9 +282,9 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                     throw EStreamError("stopped");
             }
             const tracking::TDateTime stamp = StampOfMs(stampMs);
-            if (!Channel.WriteBlock(block, stamp)) {
+            if (!FChannel.WriteBlock(block, stamp)) {
                 if (waitWhenFull) {
-                    while (!Channel.WriteBlock(block, stamp)) {
+                    while (!FChannel.WriteBlock(block, stamp)) {
                         if (!SleepUntil(stop, Clock::now() + std::chrono::milliseconds(2)))
                             throw EStreamError("stopped");
                     }
@@ -300,8 +294,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                         FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, "Buffer overrun");
                         nextOverrunNotice = Clock::now() + std::chrono::seconds(10);
                     }
-                    Channel.clearData();
-                    Channel.WriteBlock(block, stamp);
+                    FChannel.clearData();
+                    FChannel.WriteBlock(block, stamp);
                 }
             }
             used += BlockSamples;
@@ -312,7 +306,7 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
         }
     }
     // The end: whatever waits is analysed before the stream counts as ended.
-    while (!Channel.Drained()) {
+    while (!FChannel.Drained()) {
         if (!SleepUntil(stop, Clock::now() + std::chrono::milliseconds(5))) {
             throw EStreamError("stopped");
         }
@@ -320,8 +314,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
 }
 
 void TMonitoredStream::Disconnected(const std::string& reason, std::int64_t nowMs) {
-    StreamClock.Set(std::max(StreamClock.Now(), StampOfMs(nowMs)));
-    Channel.SetActive(false);
+    FStreamClock.Set(std::max(FStreamClock.Now(), StampOfMs(nowMs)));
+    FChannel.SetActive(false);
     if (FInOutage) return;
     FInOutage = true;
     if (FOwner.FPlayLog == nullptr) return;
@@ -384,14 +378,14 @@ void TStreamMonitor::Start() {
     for (std::size_t i = 0; i < FSpecs.size(); ++i) {
         TLane& lane = *FLanes[i % FLanes.size()];
         FStreams.push_back(std::make_unique<TMonitoredStream>(*this, FSpecs[i], lane.Lock, *FPoster));
-        lane.Server.AddChannel(FStreams.back()->Channel);
+        lane.Server.AddChannel(FStreams.back()->Channel());
     }
     for (auto& lane : FLanes) {
         lane->Search.OnSearched = [this](recognition::TChannelBasic& channel,
                                          tracking::TDateTime dataEndingTime) {
             FBlocksAnalysed.fetch_add(3);
             for (auto& s : FStreams) {
-                if (&s->Channel == &channel) {
+                if (&s->Channel() == &channel) {
                     s->Searched(dataEndingTime);
                     return;
                 }
