@@ -31,10 +31,11 @@ public:
     virtual ~IPlayLog() = default;
     /// Inserts an open play; returns its id. Throws EError when the log cannot be written.
     virtual std::int64_t BeginPlay(const TPlayStart& start) = 0;
-    /// Keeps the time the open play was last seen (wall ms since 1970 UTC) and the clip position
-    /// then (seconds), so that a play left open by a crash can be closed later. Called every few
-    /// seconds. Throws EError.
-    virtual void SeenPlay(std::int64_t id, std::int64_t lastSeenMs, double lastSeenPosS) = 0;
+    /// Keeps the time the open play was last seen (wall ms since 1970 UTC) and the clip end it
+    /// would have if it ended then (seconds, log-line rules), so that a play left open by a crash
+    /// can be closed later. Called every few seconds once the play is long enough to be logged.
+    /// Throws EError.
+    virtual void SeenPlay(std::int64_t id, std::int64_t lastSeenMs, double clipEndS) = 0;
     /// Completes the play. Throws EError.
     virtual void EndPlay(std::int64_t id, const TPlayEnd& end) = 0;
     /// Removes an open play whose clip was heard too briefly to be logged. Throws EError.

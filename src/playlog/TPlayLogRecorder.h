@@ -21,7 +21,8 @@ public:
     /// Wall time between two SeenPlay calls of one play, in milliseconds of the clip records.
     static constexpr std::int64_t SeenIntervalMs = 3000;
 
-    /// `log` must outlive the recorder. `stream` names the stream in the log; when empty the
+    /// `log` must outlive the recorder. Register it with TLogSystem::AddObserver and keep it
+    /// until the tracker is gone: the tracker's shutdown completes the open plays through it. `stream` names the stream in the log; when empty the
     /// tracker's channel caption is used. `streamTitle`, when given, returns the station's current
     /// ICY title (called when a play begins, on the stepping thread).
     TPlayLogRecorder(IPlayLog& log, std::string stream,
@@ -30,6 +31,10 @@ public:
     /// Converts a clip record's TimeStamp into wall ms since 1970 UTC. The default reads it as
     /// local date-time (live input); a caller that steps the tracker with stream time sets its own.
     std::function<std::int64_t(tracking::TDateTime)> ToUtcMs;
+
+    /// The fingerprint file of a clip by its UniqueID, stored with the play; called when a play
+    /// begins, on the stepping thread. Without it plays have no file.
+    std::function<std::string(std::int64_t uniqueId)> FileOf;
 
     /// Called with the message of a play-log failure (the play goes on unrecorded). Stepping
     /// thread. Without it failures are dropped silently.
@@ -46,8 +51,10 @@ public:
 
 private:
     struct TOpen {
-        std::int64_t Id = 0;
-        std::int64_t LastWrittenMs = 0;
+        std::int64_t Id = 0;            // 0: no play open
+        tracking::capInfo Start;        // the clip's first record
+        bool Written = false;           // a SeenPlay was written
+        std::int64_t LastWrittenMs = 0;  // its time
     };
     TOpen& Slot(std::int32_t channel);
     void Report(const std::string& message) const;

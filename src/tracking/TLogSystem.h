@@ -132,8 +132,8 @@ public:
     /// Called with every log line written (after it was posted). Stepping thread, lock held.
     std::function<void(const TLoggedClip& clip)> OnClipLogged;
 
-    /// Adds an observer of the tracked clips; it must outlive the tracker or be removed first.
-    /// Thread safe.
+    /// Adds an observer of the tracked clips. It must outlive the tracker (whose shutdown still
+    /// reports the clips it ends) or be removed first. Thread safe.
     void AddObserver(IClipObserver& observer);
     /// Removes an observer added before; unknown observers are ignored. Thread safe.
     void RemoveObserver(IClipObserver& observer);
