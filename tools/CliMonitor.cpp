@@ -14,6 +14,8 @@
 
 #include "app/RegStuff.h"
 #include "database/TStandaloneLibrary.h"
+#include "playlog/TPlayLogRecorder.h"
+#include "playlog/sqlite/TSqlitePlayLog.h"
 #include "stream/StreamSpec.h"
 #include "stream/TStreamMonitor.h"
 #include "stream/UtcTime.h"
@@ -28,7 +30,8 @@ constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
 const char* const MonitorUsage =
-    "usage: orvane3-cli monitor --library DIR [--streams FILE] [--threads N] [--shard K/N]\n"
+    "usage: orvane3-cli monitor --library DIR [--db FILE] [--streams FILE] [--threads N]\n"
+    "                           [--shard K/N]\n"
     "                           [--format text|jsonl] [--deep|--no-deep] [--high-integrity]\n"
     "                           [--fast] [NAME=]SOURCE...\n"
     "\n"
@@ -44,14 +47,16 @@ const char* const MonitorUsage =
     "for 10 s is reopened after 1 s, then 2, 4 ... up to 60 s, for ever; connections and\n"
     "failures are reported on stderr.\n"
     "  --library DIR   the fingerprint folder (default: the one in the settings)\n"
+    "  --db FILE       the play log (default: $XDG_DATA_HOME/orvane3/plays.sqlite): every\n"
+    "                  clip when it is first recognised and when it ends, every outage\n"
     "  --streams FILE  one [NAME=]SOURCE per line, '#' comments; added to the arguments\n"
     "  --threads N     recognition threads sharing the index (default: the number of cores)\n"
     "  --shard K/N     only the streams whose name hashes to K of N (1 <= K <= N)\n"
     "  --format F      text (default) or jsonl\n"
     "  --deep, --no-deep, --high-integrity   the search options (default: the settings)\n"
     "  --fast          play local files as fast as the engine goes (tests, benchmarks)\n"
-    "Exit status: 0 ended by a signal or all files played, 1 no fingerprint loaded or no\n"
-    "stream to monitor, 2 bad usage.\n";
+    "Exit status: 0 ended by a signal or all files played, 1 no fingerprint loaded, no\n"
+    "stream to monitor or the play log cannot be opened, 2 bad usage.\n";
 
 std::atomic<bool> StopRequested{false};
 
@@ -133,6 +138,7 @@ int CmdMonitor(int argc, char** argv) {
     options.IdleTimeout = store.Settings.IdleTimeout;
     options.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string libraryDir;
+    std::string dbPath;
     std::string shard;
     bool jsonl = false;
     std::vector<stream::TStreamSpec> streams;
@@ -149,6 +155,8 @@ int CmdMonitor(int argc, char** argv) {
             }
             if (arg == "--library") {
                 libraryDir = value("a folder");
+            } else if (arg == "--db") {
+                dbPath = value("a file");
             } else if (arg == "--streams") {
                 auto listed = stream::ReadStreamList(value("a file"));
                 streams.insert(streams.end(), listed.begin(), listed.end());
@@ -216,8 +224,27 @@ int CmdMonitor(int argc, char** argv) {
     }
     if (!index.Sorted()) library.OptimizeIndex(false);
 
-    stream::TStreamMonitor monitor(songs, index, streams, options,
-                                   streamio::MakeSourceFactory());
+    if (dbPath.empty()) dbPath = playlog::DefaultPlayLogPath();
+    std::unique_ptr<playlog::TSqlitePlayLog> playLog;
+    try {
+        playLog = playlog::OpenSqlitePlayLog(dbPath);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: the play log \"%s\" cannot be opened: %s\n", dbPath.c_str(),
+                     e.what());
+        return ExitFailed;
+    }
+    // Each stream's tracker feeds the play log; its clip times are UTC stamps.
+    auto makeRecorder = [&playLog](const std::string& name, std::function<std::string()> title)
+        -> std::unique_ptr<tracking::IClipObserver> {
+        auto recorder = std::make_unique<playlog::TPlayLogRecorder>(*playLog, name, std::move(title));
+        recorder->ToUtcMs = stream::MsOfStamp;
+        recorder->OnError = [name](const std::string& message) {
+            std::fprintf(stderr, "error: %s: the play log: %s\n", name.c_str(), message.c_str());
+        };
+        return recorder;
+    };
+    stream::TStreamMonitor monitor(songs, index, streams, options, streamio::MakeSourceFactory(),
+                                   playLog.get(), makeRecorder);
     monitor.OnClip = [jsonl](const stream::TMonitorClip& clip) {
         const std::string line = jsonl ? JsonLine(clip) : clip.Logged.Line;
         std::fprintf(stdout, "%s\n", line.c_str());
