@@ -2,7 +2,8 @@
 # orvane3-cli monitor against a private Icecast server fed in real time by ffmpeg: two streams
 # recognised at once, in order, with their durations and the station's title; a stream that
 # does not exist yet when the monitor starts, whose pusher later stops and starts again with
-# another clip (the monitor reconnects); SIGTERM logs the clip still playing and exits 0.
+# another clip (the monitor reconnects; its outages are rows of the play log); SIGTERM logs the
+# clip still playing and exits 0.
 # About a minute: the pushers play in real time.
 # The clips are plucked melodies synthesised with sox from fixed seeds.
 set -u
@@ -145,6 +146,22 @@ grep -q '^late: connected$' "$work/err" || fail "late never connected: $(cat "$w
 grep -q '^warning: late: cannot open the stream: Server returned 404 Not Found; reopening in 1 s$' "$work/err" ||
     fail "no retry of the missing stream: $(cat "$work/err")"
 [ "$(grep -c '^late: connected$' "$work/err")" -ge 2 ] || fail "late did not reconnect: $(cat "$work/err")"
+
+# The play log: the plays with the station's title, the outages of the late stream.
+db="$work/data/orvane3/plays.sqlite"
+if command -v sqlite3 >/dev/null && [ -f "$db" ]; then
+    q() { sqlite3 -separator '|' "$db" "$1"; }
+    [ "$(q "SELECT title || '|' || ifnull(stream_title, '') FROM plays WHERE stream = 'one' ORDER BY id")" = "alpha|Alpha and Bravo
+bravo|Alpha and Bravo" ] || fail "plays of one: $(q 'SELECT * FROM plays')"
+    [ "$(q "SELECT count(*) FROM plays WHERE ended_at IS NULL")" = 0 ] || fail "open plays: $(q 'SELECT * FROM plays')"
+    q "SELECT reason FROM outages WHERE stream = 'late' AND ended_at IS NOT NULL" >"$work/outages"
+    grep -qx 'cannot open the stream: Server returned 404 Not Found' "$work/outages" ||
+        fail "no outage before the late stream existed: $(q 'SELECT * FROM outages')"
+    grep -qx 'cannot read the stream: Input/output error' "$work/outages" ||
+        fail "no outage when the late stream's pusher stopped: $(q 'SELECT * FROM outages')"
+else
+    fail "no play log at $db (or no sqlite3)"
+fi
 
 [ $failures -eq 0 ] && echo "monitor with a private Icecast server: all checks passed"
 exit $((failures > 0))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # orvane3-cli monitor on local files played as fast as the engine goes: several streams on
 # several recognition threads, a stream list with comments, --shard splitting one list between
-# monitors without overlap, JSON lines, and the messages and exit status of bad input.
+# monitors without overlap, JSON lines, the play log after a SIGKILL, and the messages and
+# exit status of bad input.
 set -u
 cli=$1
 work=$(mktemp -d)
@@ -73,6 +74,32 @@ expect_status 0 $status2 "shard 2/2"
 [ "$(cat "$work/s1" "$work/s2" | cut -d: -f1 | sort | tr '\n' ' ')" = "s1 s2 s3 s4 s5 s6 s7 s8 " ] ||
     fail "shards do not split the list: $(cat "$work/s1") / $(cat "$work/s2")"
 [ -s "$work/s1" ] && [ -s "$work/s2" ] || fail "one shard got nothing"
+
+# The play log: a monitor killed with SIGKILL keeps every ended play; the play it had open
+# keeps its start and is closed by the next start at the time it was last seen. Real time.
+if command -v sqlite3 >/dev/null; then
+    "$cli" monitor --library "$work/lib" --db "$work/kill.sqlite" "live=$work/ab.wav" >"$work/out" 2>"$work/err" &
+    pid=$!
+    for _ in $(seq 1 300); do  # until bravo has been seen for a few seconds (about 22 s)
+        [ "$(sqlite3 "$work/kill.sqlite" "SELECT count(*) FROM plays WHERE title = 'bravo' AND last_seen_at > started_at" 2>/dev/null)" = 1 ] && break
+        sleep 0.1
+    done
+    sleep 1
+    kill -KILL $pid
+    wait $pid 2>/dev/null
+    q() { sqlite3 -separator ' ' "$work/kill.sqlite" "$1"; }
+    [ "$(q "SELECT title, ended_at IS NOT NULL, ifnull(duration_s, 0) >= 12 FROM plays WHERE stream = 'live' ORDER BY id")" = "alpha 1 1
+bravo 0 0" ] || fail "plays after SIGKILL: $(q 'SELECT * FROM plays')"
+    seen=$(q "SELECT last_seen_at FROM plays WHERE title = 'bravo'")
+    "$cli" monitor --library "$work/lib" --db "$work/kill.sqlite" --fast "other=$work/b48.wav" >/dev/null 2>&1
+    expect_status 0 $? "monitor after a SIGKILL"
+    [ "$(q "SELECT ended_at FROM plays WHERE title = 'bravo' AND stream = 'live'")" = "$seen" ] ||
+        fail "the open play was not closed at its last sighting $seen: $(q 'SELECT * FROM plays')"
+    [ "$(q "SELECT count(*) FROM plays WHERE stream = 'other' AND ended_at IS NOT NULL")" = 1 ] ||
+        fail "the next run's play: $(q 'SELECT * FROM plays')"
+else
+    fail "sqlite3 is needed to read the play log"
+fi
 
 # Bad input.
 "$cli" monitor --library "$work/lib" --fast >/dev/null 2>"$work/err"
