@@ -114,10 +114,10 @@ pids+=($monitor)
 
 sleep 3
 push "$work/late1.wav" late.mp3       # the stream appears after the monitor started
-waited=0
-while [ -n "$(jobs -p | grep -x "${pids[-1]}")" ] && [ $waited -lt 400 ]; do sleep 0.1; waited=$((waited + 1)); done
+wait "${pids[-1]}"                    # (one clip long)
 sleep 2
 push "$work/late2.wav" late.mp3       # ... stops, and comes back with another clip
+mounted late.mp3 || fail "the late stream did not come back: $(cat "$work/push.log")"
 # Done when the clip after the reconnection is logged (it ends with its pusher).
 for _ in $(seq 1 450); do
     grep -q '"stream":"late","title":"charlie"' "$work/out" && break
@@ -163,5 +163,6 @@ else
     fail "no play log at $db (or no sqlite3)"
 fi
 
+[ $failures -eq 0 ] || { echo "pushers:"; cat "$work/push.log"; }
 [ $failures -eq 0 ] && echo "monitor with a private Icecast server: all checks passed"
 exit $((failures > 0))
