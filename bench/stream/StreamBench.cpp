@@ -6,8 +6,8 @@
 //   - streams per core: seconds of audio handled per second of process CPU time (decoding on
 //     the workers plus recognition), with and without deep search, FFmpeg and mpg123 decoding;
 //   - memory per stream: the growth of the resident set from 1 to 41 streams, per stream;
-//   - a long run of 20 streams (ORVANE_BENCH_HOURS of audio each, default 2; 0 skips it) with
-//     the resident set sampled along the way.
+//   - a long run of 20 streams (ORVANE_BENCH_HOURS of audio each, default 0.5; 0 skips it;
+//     24 for a day, about 1 h on two cores) with the resident set sampled along the way.
 #include <sys/resource.h>
 
 #include <atomic>
@@ -134,7 +134,7 @@ int main() {
     platform::InstallAudioConversion();
     const bool big = std::getenv("ORVANE_BENCH_BIG") != nullptr && std::getenv("ORVANE_BENCH_BIG")[0] == '1';
     const char* hoursText = std::getenv("ORVANE_BENCH_HOURS");
-    const double hours = hoursText != nullptr ? std::atof(hoursText) : 2.0;
+    const double hours = hoursText != nullptr ? std::atof(hoursText) : 0.5;
     orvane::test::TTempDir dir;
 
     // The broadcast: four 60 s clips of generated music, fingerprinted into the library beside
