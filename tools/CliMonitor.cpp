@@ -31,9 +31,8 @@ constexpr int ExitUsage = 2;
 
 const char* const MonitorUsage =
     "usage: orvane3-cli monitor --library DIR [--db FILE] [--streams FILE] [--threads N]\n"
-    "                           [--shard K/N]\n"
-    "                           [--format text|jsonl] [--deep|--no-deep] [--high-integrity]\n"
-    "                           [--fast] [NAME=]SOURCE...\n"
+    "                           [--shard K/N] [--format text|jsonl] [--deep|--no-deep]\n"
+    "                           [--high-integrity] [--fast] [NAME=]SOURCE...\n"
     "\n"
     "Recognises the fingerprinted clips in many streams at once and prints each heard clip\n"
     "when it ends: \"NAME: title [begin - end] (duration)\", or one JSON object per line\n"
