@@ -73,11 +73,21 @@ std::string JsonString(const std::string& text) {
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (ch) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char esc[8];
@@ -107,8 +117,9 @@ std::string JsonLine(const stream::TMonitorClip& clip) {
            ",\"clip_end_s\":" + std::to_string(l.End) +
            ",\"duration_s\":" + std::to_string(l.End - l.Begin) + ",\"started_at\":\"" +
            stream::UtcIsoText(clip.StartedAtMs) + "\",\"ended_at\":\"" +
-           stream::UtcIsoText(clip.EndedAtMs) + "\",\"stream_title\":" +
-           JsonString(clip.StreamTitle) + ",\"line\":" + JsonString(l.Line) + "}";
+           stream::UtcIsoText(clip.EndedAtMs) +
+           "\",\"stream_title\":" + JsonString(clip.StreamTitle) +
+           ",\"line\":" + JsonString(l.Line) + "}";
 }
 
 bool ParseCount(const std::string& text, int& value) {
@@ -233,9 +244,11 @@ int CmdMonitor(int argc, char** argv) {
         return ExitFailed;
     }
     // Each stream's tracker feeds the play log; its clip times are UTC stamps.
-    auto makeRecorder = [&playLog](const std::string& name, std::function<std::string()> title)
-        -> std::unique_ptr<tracking::IClipObserver> {
-        auto recorder = std::make_unique<playlog::TPlayLogRecorder>(*playLog, name, std::move(title));
+    auto makeRecorder =
+        [&playLog](const std::string& name,
+                   std::function<std::string()> title) -> std::unique_ptr<tracking::IClipObserver> {
+        auto recorder =
+            std::make_unique<playlog::TPlayLogRecorder>(*playLog, name, std::move(title));
         recorder->ToUtcMs = stream::MsOfStamp;
         recorder->OnError = [name](const std::string& message) {
             std::fprintf(stderr, "error: %s: the play log: %s\n", name.c_str(), message.c_str());
@@ -268,7 +281,8 @@ int CmdMonitor(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     const int threads = std::min(options.Threads, static_cast<int>(streams.size()));
-    std::fprintf(stderr, "Monitoring %zu stream%s with %d fingerprints on %d thread%s; Ctrl+C ends.\n",
+    std::fprintf(stderr,
+                 "Monitoring %zu stream%s with %d fingerprints on %d thread%s; Ctrl+C ends.\n",
                  streams.size(), streams.size() == 1 ? "" : "s", songs.Count(), threads,
                  threads == 1 ? "" : "s");
     std::fflush(stderr);

@@ -8,14 +8,13 @@
 //   - memory per stream: the growth of the resident set from 1 to 41 streams, per stream;
 //   - a long run of 20 streams (ORVANE_BENCH_HOURS of audio each, default 0.5; 0 skips it;
 //     24 for a day, about 1 h on two cores) with the resident set sampled along the way.
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -104,8 +103,10 @@ TRun Run(const bench::TBenchLibrary& library, const std::string& file, int strea
         });
     std::atomic<int> clips{0};
     monitor.OnClip = [&](const stream::TMonitorClip&) { clips.fetch_add(1); };
-    monitor.OnNotice = [](const std::string& name, stream::TNoticeKind kind, const std::string& text) {
-        if (kind != stream::TNoticeKind::nkInfo) std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
+    monitor.OnNotice = [](const std::string& name, stream::TNoticeKind kind,
+                          const std::string& text) {
+        if (kind != stream::TNoticeKind::nkInfo)
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
     };
     TRun run;
     const double cpu0 = CpuSeconds();
@@ -132,7 +133,8 @@ TRun Run(const bench::TBenchLibrary& library, const std::string& file, int strea
 
 int main() {
     platform::InstallAudioConversion();
-    const bool big = std::getenv("ORVANE_BENCH_BIG") != nullptr && std::getenv("ORVANE_BENCH_BIG")[0] == '1';
+    const bool big =
+        std::getenv("ORVANE_BENCH_BIG") != nullptr && std::getenv("ORVANE_BENCH_BIG")[0] == '1';
     const char* hoursText = std::getenv("ORVANE_BENCH_HOURS");
     const double hours = hoursText != nullptr ? std::atof(hoursText) : 0.5;
     orvane::test::TTempDir dir;
@@ -154,22 +156,25 @@ int main() {
     const double seconds = static_cast<double>(broadcast.size()) / Rate;
     orvane::test::WriteWav(dir.File("broadcast.wav"), broadcast, Rate);
     const std::string mp3 = dir.File("broadcast.mp3");
-    const std::string command = "ffmpeg -nostdin -loglevel error -y -i '" + dir.File("broadcast.wav") +
+    const std::string command = "ffmpeg -nostdin -loglevel error -y -i '" +
+                                dir.File("broadcast.wav") +
                                 "' -ar 44100 -ac 2 -c:a libmp3lame -b:a 128k '" + mp3 + "'";
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "ffmpeg could not make the MP3\n");
         return 1;
     }
 
-    std::printf("\nstreams one core monitors in real time (audio s per CPU s), 8 streams x %.0f s:\n",
-                seconds);
+    std::printf(
+        "\nstreams one core monitors in real time (audio s per CPU s), 8 streams x %.0f s:\n",
+        seconds);
     for (bool deep : {true, false}) {
         for (bool ffmpeg : {true, false}) {
             const TRun r = Run(*library, mp3, 8, 1, deep, ffmpeg, seconds);
-            std::printf("  %-9s %-16s %7.1f streams  (%.0f s audio, %.1f s CPU, %.1f s wall, %d clips)\n",
-                        deep ? "deep" : "not deep", ffmpeg ? "FFmpeg decoding" : "mpg123 decoding",
-                        r.AudioSeconds / r.CpuSeconds, r.AudioSeconds, r.CpuSeconds, r.WallSeconds,
-                        r.Clips);
+            std::printf(
+                "  %-9s %-16s %7.1f streams  (%.0f s audio, %.1f s CPU, %.1f s wall, %d clips)\n",
+                deep ? "deep" : "not deep", ffmpeg ? "FFmpeg decoding" : "mpg123 decoding",
+                r.AudioSeconds / r.CpuSeconds, r.AudioSeconds, r.CpuSeconds, r.WallSeconds,
+                r.Clips);
             std::fflush(stdout);
         }
     }
@@ -177,17 +182,19 @@ int main() {
     const double base = RssMiB();
     const TRun one = Run(*library, mp3, 1, 1, true, true, seconds);
     const TRun many = Run(*library, mp3, 41, 1, true, true, seconds);
-    std::printf("\nmemory: resident %.0f MiB with the library; peak %.1f MiB with 1 stream, %.1f MiB"
-                " with 41: %.2f MiB per stream\n",
-                base, one.PeakRss, many.PeakRss, (many.PeakRss - one.PeakRss) / 40.0);
+    std::printf(
+        "\nmemory: resident %.0f MiB with the library; peak %.1f MiB with 1 stream, %.1f MiB"
+        " with 41: %.2f MiB per stream\n",
+        base, one.PeakRss, many.PeakRss, (many.PeakRss - one.PeakRss) / 40.0);
     std::fflush(stdout);
 
     if (hours <= 0) return 0;
     const int repeat = std::max(1, static_cast<int>(hours * 3600.0 / seconds));
     const TRun longRun = Run(*library, mp3, 20, repeat, true, true, seconds, true);
-    std::printf("\nlong run: 20 streams x %.1f h of audio in %.0f s wall (%.0fx real time), %d clips\n",
-                repeat * seconds / 3600.0, longRun.WallSeconds,
-                repeat * seconds / longRun.WallSeconds, longRun.Clips);
+    std::printf(
+        "\nlong run: 20 streams x %.1f h of audio in %.0f s wall (%.0fx real time), %d clips\n",
+        repeat * seconds / 3600.0, longRun.WallSeconds, repeat * seconds / longRun.WallSeconds,
+        longRun.Clips);
     std::printf("  resident MiB every 10 s:");
     for (double rss : longRun.RssSamples) std::printf(" %.1f", rss);
     std::printf("\n  peak %.1f MiB\n", longRun.PeakRss);

@@ -80,8 +80,7 @@ std::vector<TStreamSpec> ParseStreamList(std::string_view text, std::string_view
         try {
             streams.push_back(ParseStreamArgument(line));
         } catch (const EStreamSpec& e) {
-            throw EStreamSpec(std::string(origin) + ":" + std::to_string(lineNo) + ": " +
-                              e.what());
+            throw EStreamSpec(std::string(origin) + ":" + std::to_string(lineNo) + ": " + e.what());
         }
     }
     return streams;
@@ -123,8 +122,8 @@ std::string DefaultStreamName(std::string_view source) {
         }
         case TSourceKind::skFile: {
             const auto slash = source.find_last_of('/');
-            name = StripExtension(slash == std::string_view::npos ? source
-                                                                  : source.substr(slash + 1));
+            name =
+                StripExtension(slash == std::string_view::npos ? source : source.substr(slash + 1));
             break;
         }
     }

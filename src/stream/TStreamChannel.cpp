@@ -10,8 +10,7 @@ TStreamChannel::TStreamChannel(std::string name, recognition::TRecognitionLock& 
 
 bool TStreamChannel::WriteBlock(const std::int16_t* samples, tracking::TDateTime stamp) {
     if (RingFull()) return false;
-    CopyEngineBlock(reinterpret_cast<const std::uint8_t*>(samples),
-                    recognition::BlockSamples * 2);
+    CopyEngineBlock(reinterpret_cast<const std::uint8_t*>(samples), recognition::BlockSamples * 2);
     PublishBlock(stamp);
     return true;
 }

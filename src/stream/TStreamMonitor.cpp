@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <stop_token>
 #include <thread>
@@ -53,10 +53,10 @@ public:
     void Post(tracking::TPostedMessage message) override {
         const auto* entry = std::get_if<tracking::TActivityData>(&message);
         if (entry == nullptr || entry->Icon == tracking::TActivityIcon::aiArrow) return;
-        const TNoticeKind kind = entry->Icon == tracking::TActivityIcon::aiError ? TNoticeKind::nkError
-                                 : entry->Icon == tracking::TActivityIcon::aiAttention
-                                     ? TNoticeKind::nkWarning
-                                     : TNoticeKind::nkInfo;
+        const TNoticeKind kind =
+            entry->Icon == tracking::TActivityIcon::aiError       ? TNoticeKind::nkError
+            : entry->Icon == tracking::TActivityIcon::aiAttention ? TNoticeKind::nkWarning
+                                                                  : TNoticeKind::nkInfo;
         FOwner.EmitNotice({}, kind, entry->Str);
     }
 
@@ -178,7 +178,7 @@ private:
     TStreamChannel FChannel;
     tracking::TLogSystem FTracker;
     std::unique_ptr<tracking::IClipObserver> FRecorder;
-    std::string FStartTitle;  // tracker lock: written and read on the stepping thread
+    std::string FStartTitle;         // tracker lock: written and read on the stepping thread
     mutable std::mutex FSourceLock;  // guards FSource
     IStreamSource* FSource = nullptr;
     std::mutex FSleepLock;
@@ -278,7 +278,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                 if (due > Clock::now() && !SleepUntil(stop, due)) throw EStreamError("stopped");
             } else {
                 stampMs = anchorMs + SamplesToMs(written);
-                if (paced && !SleepUntil(stop, anchor + std::chrono::milliseconds(SamplesToMs(written))))
+                if (paced &&
+                    !SleepUntil(stop, anchor + std::chrono::milliseconds(SamplesToMs(written))))
                     throw EStreamError("stopped");
             }
             const tracking::TDateTime stamp = StampOfMs(stampMs);
@@ -372,12 +373,13 @@ void TStreamMonitor::Start() {
     const int lanes = std::clamp(FOptions.Threads, 1, static_cast<int>(FSpecs.size()));
     for (int i = 0; i < lanes; ++i) {
         FLanePostings.push_back(std::make_unique<tracking::TPosting>(*FPoster, LaneClock()));
-        FLanes.push_back(std::make_unique<TLane>(FSongs, FIndex, *FLanePostings.back(),
-                                                 FOptions.Recognition));
+        FLanes.push_back(
+            std::make_unique<TLane>(FSongs, FIndex, *FLanePostings.back(), FOptions.Recognition));
     }
     for (std::size_t i = 0; i < FSpecs.size(); ++i) {
         TLane& lane = *FLanes[i % FLanes.size()];
-        FStreams.push_back(std::make_unique<TMonitoredStream>(*this, FSpecs[i], lane.Lock, *FPoster));
+        FStreams.push_back(
+            std::make_unique<TMonitoredStream>(*this, FSpecs[i], lane.Lock, *FPoster));
         lane.Server.AddChannel(FStreams.back()->Channel());
     }
     for (auto& lane : FLanes) {

@@ -29,7 +29,8 @@ private:
 }  // namespace
 
 stream::TSourceFactory MakeSourceFactory(bool ffmpegForFiles) {
-    return [ffmpegForFiles](const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
+    return [ffmpegForFiles](
+               const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
         switch (spec.Kind) {
             case stream::TSourceKind::skNetwork:
                 return std::make_unique<TFfmpegSource>(spec.Source);

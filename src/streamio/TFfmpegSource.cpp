@@ -112,7 +112,8 @@ void TFfmpegSource::Open() {
     const AVCodec* codec = nullptr;
     rc = av_find_best_stream(FFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (rc < 0 || codec == nullptr) {
-        if (rc == AVERROR_DECODER_NOT_FOUND) throw EStreamError("no decoder for the stream's audio");
+        if (rc == AVERROR_DECODER_NOT_FOUND)
+            throw EStreamError("no decoder for the stream's audio");
         if (FInterrupted.load()) throw EStreamError("stopped");
         throw EStreamError("the stream holds no audio");
     }
@@ -211,15 +212,14 @@ void TFfmpegSource::Convert(std::vector<std::int16_t>& samples) {
     if (room < 0) Fail("cannot convert the stream's samples", room);
     FPcm.resize(static_cast<std::size_t>(room) * static_cast<std::size_t>(channels) * 2);
     std::uint8_t* out = FPcm.data();
-    const int got = swr_convert(FSwr.get(), &out, room,
-                                const_cast<const std::uint8_t**>(frame.extended_data),
-                                frame.nb_samples);
+    const int got =
+        swr_convert(FSwr.get(), &out, room, const_cast<const std::uint8_t**>(frame.extended_data),
+                    frame.nb_samples);
     if (got < 0) Fail("cannot convert the stream's samples", got);
     try {
-        FConverter.Convert(audio::TPcmFormat{channels, 16, static_cast<std::uint32_t>(FSwrRate)},
-                           FPcm.data(),
-                           static_cast<std::size_t>(got) * static_cast<std::size_t>(channels) * 2,
-                           samples);
+        FConverter.Convert(
+            audio::TPcmFormat{channels, 16, static_cast<std::uint32_t>(FSwrRate)}, FPcm.data(),
+            static_cast<std::size_t>(got) * static_cast<std::size_t>(channels) * 2, samples);
     } catch (const EError& e) {
         throw EStreamError(e.what());
     }

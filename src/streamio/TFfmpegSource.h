@@ -35,7 +35,8 @@ public:
     TFfmpegSource& operator=(const TFfmpegSource&) = delete;
 
     /// Connects (asking for ICY metadata), reads the headers and opens the decoder of the best
-    /// audio stream. Throws EStreamError with FFmpeg's text, or "no answer within 15 s" (the open time-out).
+    /// audio stream. Throws EStreamError with FFmpeg's text, or "no answer within 15 s" (the open
+    /// time-out).
     void Open() override;
     /// Reads and decodes packets until some audio came out (or the stream ended). Throws
     /// EStreamError with FFmpeg's text, or "no audio for 10 s".
@@ -74,7 +75,7 @@ private:
     stream::TEngineConverter FConverter;
     std::atomic<bool> FInterrupted{false};
     mutable std::atomic<bool> FTimedOut{false};  // the interrupt callback hit the deadline
-    std::atomic<std::int64_t> FDeadlineMs{0};  // steady ms
+    std::atomic<std::int64_t> FDeadlineMs{0};    // steady ms
     std::atomic<int> FDeadlineSeconds{0};
     mutable std::mutex FTitleLock;  // guards FTitle
     std::string FTitle;

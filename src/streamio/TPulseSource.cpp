@@ -55,8 +55,8 @@ void TPulseSource::Open() {
 
 bool TPulseSource::Read(std::vector<std::int16_t>& samples) {
     std::unique_lock lock(FLock);
-    const auto giveUp = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(stream::NoAudioTimeoutSeconds);
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::seconds(stream::NoAudioTimeoutSeconds);
     while (FQueue.empty() && !FInterrupted) {
         if (FQueued.wait_for(lock, std::chrono::seconds(1)) == std::cv_status::timeout &&
             std::chrono::steady_clock::now() > giveUp) {

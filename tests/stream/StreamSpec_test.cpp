@@ -17,13 +17,15 @@ TEST(StreamSpec, ArgumentsGiveNameSourceAndKind) {
         TSourceKind Kind;
     };
     const TCase cases[] = {
-        {"http://radio.example/live.mp3", "", "http://radio.example/live.mp3", TSourceKind::skNetwork},
+        {"http://radio.example/live.mp3", "", "http://radio.example/live.mp3",
+         TSourceKind::skNetwork},
         {"jazz=https://x.example/a?b=c", "jazz", "https://x.example/a?b=c", TSourceKind::skNetwork},
         {"http://x.example/a?b=c", "", "http://x.example/a?b=c", TSourceKind::skNetwork},
         {"desk=pulse:default", "desk", "pulse:default", TSourceKind::skPulse},
         {"pulse:alsa_input.usb", "", "pulse:alsa_input.usb", TSourceKind::skPulse},
         {"  test = /tmp/a b.wav ", "test", "/tmp/a b.wav", TSourceKind::skFile},
-        {"rtsp://cam.example:554/audio", "", "rtsp://cam.example:554/audio", TSourceKind::skNetwork},
+        {"rtsp://cam.example:554/audio", "", "rtsp://cam.example:554/audio",
+         TSourceKind::skNetwork},
         {"dir/clip.mp3", "", "dir/clip.mp3", TSourceKind::skFile},
     };
     for (const TCase& c : cases) {
@@ -64,10 +66,9 @@ TEST(StreamSpec, DerivedNamesComeFromTheSourceAndAreMadeUnique) {
     EXPECT_EQ(DefaultStreamName("/music/a.b.wav"), "a.b");
     EXPECT_EQ(DefaultStreamName("http:///"), "stream");
 
-    std::vector<TStreamSpec> streams = {ParseStreamArgument("http://a.example/x.mp3"),
-                                        ParseStreamArgument("x=http://b.example/y"),
-                                        ParseStreamArgument("http://c.example/x.mp3"),
-                                        ParseStreamArgument("/tmp/x.wav")};
+    std::vector<TStreamSpec> streams = {
+        ParseStreamArgument("http://a.example/x.mp3"), ParseStreamArgument("x=http://b.example/y"),
+        ParseStreamArgument("http://c.example/x.mp3"), ParseStreamArgument("/tmp/x.wav")};
     AssignStreamNames(streams);
     EXPECT_EQ(streams[0].Name, "x-2");
     EXPECT_EQ(streams[1].Name, "x");
@@ -110,9 +111,11 @@ TEST(IcyMetadata, StreamTitlesAreTakenCleanedAndBounded) {
         {"StreamTitle='';", ""},
         {"StreamUrl='http://x';", std::nullopt},
         {"", std::nullopt},
-        {"StreamTitle='Caf\xe9';", "Caf\xc3\xa9"},           // Latin-1 becomes UTF-8
-        {"StreamTitle='Caf\xc3\xa9';", "Caf\xc3\xa9"},       // UTF-8 stays
-        {"StreamTitle='a\x01\x1f" "b';", "a  b"},            // control characters become blanks
+        {"StreamTitle='Caf\xe9';", "Caf\xc3\xa9"},      // Latin-1 becomes UTF-8
+        {"StreamTitle='Caf\xc3\xa9';", "Caf\xc3\xa9"},  // UTF-8 stays
+        {"StreamTitle='a\x01\x1f"
+         "b';",
+         "a  b"},  // control characters become blanks
     };
     for (const TCase& c : cases) EXPECT_EQ(ParseStreamTitle(c.Packet), c.Title) << c.Packet;
 

@@ -115,7 +115,8 @@ private:
 /// Refuses to open a given number of times, then plays its audio.
 class TRefusingSource final : public IStreamSource {
 public:
-    TRefusingSource(const TSamples& samples, bool refuse) : FAudio(samples, false), FRefuse(refuse) {}
+    TRefusingSource(const TSamples& samples, bool refuse)
+        : FAudio(samples, false), FRefuse(refuse) {}
     void Open() override {
         if (FRefuse) throw EStreamError("Connection refused");
     }
@@ -221,8 +222,8 @@ TEST_F(MonitorTest, TwoStreamsOnTwoThreadsGiveTheirClipsInOrderWithDurations) {
     TStreamMonitor monitor(Kit.Songs, Kit.Index,
                            {ParseStreamArgument("one=one.raw"), ParseStreamArgument("two=two.raw")},
                            options, [&](const TStreamSpec& spec) -> std::unique_ptr<IStreamSource> {
-                               return std::make_unique<TMemorySource>(spec.Name == "one" ? one : two,
-                                                                      false);
+                               return std::make_unique<TMemorySource>(
+                                   spec.Name == "one" ? one : two, false);
                            });
     Watch(monitor);
     EXPECT_EQ(monitor.LaneCount(), 0);
@@ -297,7 +298,8 @@ TEST_F(MonitorTest, AStreamThatCannotBeOpenedIsReopenedWithDoublingWaitsAndOneOu
     EXPECT_EQ(outages[1].Reason, "the stream ended");
     EXPECT_GT(outages[1].EndedAtMs, 0);  // closed when the monitor stopped
     bool told = false;
-    for (const auto& n : Notices) told = told || n == "late: Connection refused; reopening in 0.04 s";
+    for (const auto& n : Notices)
+        told = told || n == "late: Connection refused; reopening in 0.04 s";
     EXPECT_TRUE(told);
 }
 
@@ -385,7 +387,8 @@ TEST(TEngineConverter, GivesTheSamplesOfTheFileReaderForTheSameAudio) {
         std::size_t pos = 0;
         for (std::size_t piece = 1; pos < stereo.size() * 2; piece = piece * 3 % 5000 + 4) {
             const std::size_t n = std::min(piece * 4, stereo.size() * 2 - pos);
-            converter.Convert({2, 16, static_cast<std::uint32_t>(rate)}, bytes + pos, n, fromStream);
+            converter.Convert({2, 16, static_cast<std::uint32_t>(rate)}, bytes + pos, n,
+                              fromStream);
             pos += n;
         }
         converter.Flush(fromStream);

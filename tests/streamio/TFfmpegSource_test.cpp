@@ -104,7 +104,8 @@ bool SendAll(int socket, const std::string& bytes) {
 /// Waits up to `seconds` unless the test ends.
 void Idle(const std::atomic<bool>& stop, int seconds) {
     const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (!stop.load() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!stop.load() && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 /// One ICY metadata block: a length byte (in units of 16) and the padded text.
@@ -144,11 +145,13 @@ TEST(TFfmpegSource, AnIcyStreamGivesTheFilesAudioAndTheStationsTitle) {
     constexpr std::size_t MetaInt = 8192;
     TTestServer server([&](int socket, const std::atomic<bool>& stop) {
         ReadRequest(socket);
-        if (!SendAll(socket, "ICY 200 OK\r\nicy-name: Test FM\r\nicy-metaint: 8192\r\n"
-                             "Content-Type: audio/mpeg\r\n\r\n")) {
+        if (!SendAll(socket,
+                     "ICY 200 OK\r\nicy-name: Test FM\r\nicy-metaint: 8192\r\n"
+                     "Content-Type: audio/mpeg\r\n\r\n")) {
             return;
         }
-        for (std::size_t pos = 0, block = 0; pos < mp3.size() && !stop.load(); pos += MetaInt, ++block) {
+        for (std::size_t pos = 0, block = 0; pos < mp3.size() && !stop.load();
+             pos += MetaInt, ++block) {
             std::string chunk = mp3.substr(pos, MetaInt);
             if (chunk.size() < MetaInt) break;  // the interval must be whole; the tail is dropped
             // First the largest metadata an ICY server can send, later the real title.
@@ -197,16 +200,18 @@ TEST(TFfmpegSource, AnIcyStreamGivesTheFilesAudioAndTheStationsTitle) {
         differingBits += static_cast<std::size_t>(__builtin_popcount(streamKeys[i] ^ fileKeys[i]));
     }
     // At most 2 % of the key bits differ (the verification accepts 40 %).
-    EXPECT_LT(static_cast<double>(differingBits), 0.02 * 32.0 * static_cast<double>(streamKeys.size()));
+    EXPECT_LT(static_cast<double>(differingBits),
+              0.02 * 32.0 * static_cast<double>(streamKeys.size()));
 }
 
 TEST(TFfmpegSource, AnHlsPlaylistGivesItsAudio) {
     orvane::test::TTempDir dir;
     const auto music = orvane::test::Music(6, 11025 * 9);
     orvane::test::WriteWav(dir.File("clip.wav"), music, 11025);
-    const std::string command = "cd '" + dir.Folder() +
-                                "' && ffmpeg -nostdin -loglevel error -i clip.wav -ar 44100 -c:a aac "
-                                "-b:a 128k -f hls -hls_time 2 -hls_playlist_type vod index.m3u8";
+    const std::string command =
+        "cd '" + dir.Folder() +
+        "' && ffmpeg -nostdin -loglevel error -i clip.wav -ar 44100 -c:a aac "
+        "-b:a 128k -f hls -hls_time 2 -hls_playlist_type vod index.m3u8";
     ASSERT_EQ(std::system(command.c_str()), 0);
     // A file server: GET /NAME answers the file NAME of the folder.
     TTestServer server([&](int socket, const std::atomic<bool>&) {
@@ -242,7 +247,8 @@ TEST(TFfmpegSource, HostileServersGetAClearErrorWithinTheTimeOut) {
         const char* MessageStart;
     };
     std::string garbage(1 << 16, '\0');
-    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919) >> 3);
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 7919) >> 3);
     const TCase cases[] = {
         {"garbage instead of a reply",
          [&](int s, const std::atomic<bool>&) {
@@ -299,7 +305,8 @@ TEST(TFfmpegSource, HostileServersGetAClearErrorWithinTheTimeOut) {
 
 TEST(TFfmpegSource, AStreamThatFallsSilentGivesUpAfterTenSecondsWithoutAudio) {
     orvane::test::TTempDir dir;
-    const std::string mp3 = orvane::test::ReadBytes(MakeMp3(dir, orvane::test::Music(9, 11025 * 3)));
+    const std::string mp3 =
+        orvane::test::ReadBytes(MakeMp3(dir, orvane::test::Music(9, 11025 * 3)));
     TTestServer server([&](int s, const std::atomic<bool>& stop) {
         ReadRequest(s);
         if (SendAll(s, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + mp3)) Idle(stop, 30);
