@@ -54,8 +54,10 @@ const char* const MonitorUsage =
     "  --format F      text (default) or jsonl\n"
     "  --deep, --no-deep, --high-integrity   the search options (default: the settings)\n"
     "  --fast          play local files as fast as the engine goes (tests, benchmarks)\n"
+    "With --fast a file that cannot be played ends its stream instead of being retried.\n"
     "Exit status: 0 ended by a signal or all files played, 1 no fingerprint loaded, no\n"
-    "stream to monitor or the play log cannot be opened, 2 bad usage.\n";
+    "stream to monitor, the play log cannot be opened or (--fast) a file could not be\n"
+    "played, 2 bad usage.\n";
 
 std::atomic<bool> StopRequested{false};
 
@@ -291,7 +293,7 @@ int CmdMonitor(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     monitor.Stop();
-    return ExitOk;
+    return !StopRequested.load() && monitor.FailedFiles() > 0 ? ExitFailed : ExitOk;
 }
 
 }  // namespace orvane::cli

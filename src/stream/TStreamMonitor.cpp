@@ -126,6 +126,7 @@ public:
         EndOutage(now);
     }
     bool FileEnded() const { return FEnded.load(); }
+    bool FileFailed() const { return FFailed.load(); }
 
     /// The search has analysed a block of this stream: the tracker steps at the stream time
     /// of the analysed audio. Recognition thread, lane lock held.
@@ -186,6 +187,7 @@ private:
     std::int64_t FOutageId = 0;  // worker (then Finish): the open outage row, 0 when none
     bool FInOutage = false;
     std::atomic<bool> FEnded{false};
+    std::atomic<bool> FFailed{false};
     std::jthread FWorker;  // last: joined before the members it uses go away
 };
 
@@ -226,6 +228,15 @@ void TMonitoredStream::Run(std::stop_token stop) {
             // A file is played once; its last clip is logged once everything was analysed.
             FChannel.SetActive(false);
             FOwner.EmitNotice(Spec.Name, TNoticeKind::nkInfo, "the file has ended");
+            FEnded.store(true);
+            return;
+        }
+        if (!ended && Spec.Kind == TSourceKind::skFile && FOwner.FOptions.Fast) {
+            // As fast as possible means a run of tests or benchmarks: a file that cannot be
+            // played ends its stream instead of being retried.
+            FChannel.SetActive(false);
+            FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, reason);
+            FFailed.store(true);
             FEnded.store(true);
             return;
         }
@@ -411,6 +422,11 @@ bool TStreamMonitor::AllFilesEnded() const {
     if (!FStarted) return false;
     return std::all_of(FStreams.begin(), FStreams.end(),
                        [](const auto& s) { return s->FileEnded(); });
+}
+
+int TStreamMonitor::FailedFiles() const {
+    return static_cast<int>(std::count_if(FStreams.begin(), FStreams.end(),
+                                          [](const auto& s) { return s->FileFailed(); }));
 }
 
 void TStreamMonitor::EmitClip(const TMonitorClip& clip) {

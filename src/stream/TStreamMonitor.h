@@ -87,6 +87,8 @@ public:
     /// Whether every stream is a local file played to its end (the monitor has nothing left
     /// to do). Thread safe.
     bool AllFilesEnded() const;
+    /// With Fast: the local files that could not be played (they are not retried). Thread safe.
+    int FailedFiles() const;
 
     /// A clip has ended (set before Start). Serialised.
     std::function<void(const TMonitorClip& clip)> OnClip;

@@ -117,13 +117,18 @@ expect_status 2 $? "a name given twice"
 expect_status 1 $? "no library"
 grep -q 'no fingerprint could be loaded' "$work/err" || fail "no-library message: $(cat "$work/err")"
 printf 'RIFF nonsense' >"$work/broken.wav"
-timeout 20 "$cli" monitor --library "$work/lib" --fast "$work/broken.wav" >/dev/null 2>"$work/err" &
+timeout 20 "$cli" monitor --library "$work/lib" --fast "$work/broken.wav" "$work/b48.wav" >"$work/out" 2>"$work/err"
+expect_status 1 $? "a broken file with --fast"
+grep -q '^error: broken: Error in wav file.$' "$work/err" || fail "broken-file message: $(cat "$work/err")"
+grep -q '^b48: bravo ' "$work/out" || fail "the good file beside the broken one: $(cat "$work/out")"
+# In real time a file that cannot be played is retried, as streams are, until SIGINT.
+"$cli" monitor --library "$work/lib" "$work/broken.wav" >/dev/null 2>"$work/err" &
 pid=$!
-sleep 3
+sleep 2
 kill -INT $pid 2>/dev/null
 wait $pid
-expect_status 0 $? "a broken file, then SIGINT"
-grep -q '^warning: broken: Error in wav file.; reopening in 1 s$' "$work/err" || fail "broken-file message: $(cat "$work/err")"
+expect_status 0 $? "a broken file in real time, then SIGINT"
+grep -q '^warning: broken: Error in wav file.; reopening in 1 s$' "$work/err" || fail "broken-file retry: $(cat "$work/err")"
 
 [ $failures -eq 0 ] && echo "monitor on files: all checks passed"
 exit $((failures > 0))
