@@ -16,6 +16,7 @@
 
 #include "CliLive.h"
 #include "CliMonitor.h"
+#include "CliPlays.h"
 #include "app/RegStuff.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
@@ -58,6 +59,7 @@ const char* const MainUsage =
     "  match [--library DIR] FILE...     recognise fingerprinted clips in recordings\n"
     "  monitor --library DIR [NAME=]SOURCE...\n"
     "                                    recognise clips in many streams at once\n"
+    "  plays [--db FILE] [--summary] ... report the plays of the play log\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
 
@@ -541,6 +543,7 @@ int main(int argc, char** argv) {
         {"listen", orvane::cli::CmdListen},
         {"match", CmdMatch},
         {"monitor", orvane::cli::CmdMonitor},
+        {"plays", orvane::cli::CmdPlays},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end())

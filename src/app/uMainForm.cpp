@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <exception>
 #include <new>
 #include <thread>
@@ -18,6 +19,9 @@
 #include "database/TSongList.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
+#include "playlog/PlayTime.h"
+#include "playlog/TPlayLogRecorder.h"
+#include "playlog/sqlite/TSqlitePlayLog.h"
 #include "platform/PulseCapture.h"
 #include "platform/PulseDevices.h"
 #include "recognition/FptRecorder.h"
@@ -47,6 +51,9 @@ constexpr std::uint64_t DropGuardBytes = 16777216;
 constexpr int TerminateTries = 11;
 /// Happening of the event table: a fingerprint disabled as a duplicate.
 constexpr std::uint8_t DuplicateEventKind = 6;
+/// Clip records stamped before this date-time (1900-01-01) come from a file channel, whose
+/// stamps count the file's seconds from 0.
+constexpr tracking::TDateTime FileStampLimit = 2.0;
 
 std::string DoubleAmpersands(const std::string& text) {
     std::string result;
@@ -128,6 +135,16 @@ TChannelCaption CaptionRefresh(const tracking::capInfo& cap, bool active, double
     caption.Text = DoubleAmpersands(text + " [" + caption.LastTime + "]");
     caption.Bold = true;
     return caption;
+}
+
+std::string PlayLogPathOf(const TMainFormOptions& options) {
+    if (!options.PlayLogPath.empty()) return options.PlayLogPath;
+    if (!options.Location.FileName.isEmpty()) {
+        return (std::filesystem::path(options.Location.FileName.toStdString()).parent_path() /
+                "plays.sqlite")
+            .string();
+    }
+    return playlog::DefaultPlayLogPath();
 }
 
 std::string ActionErrorText(std::int32_t code, const std::string& message) {
@@ -214,6 +231,29 @@ void TMainForm::Init() {
         FEvents->TriggerEvent(static_cast<std::uint8_t>(kind), pairs);
     };
     FChannel->SetLogSystem(FLogSystem.get());
+    // Every log line also goes to the durable play log, so a crash of the window loses none.
+    try {
+        FPlayLog = playlog::OpenSqlitePlayLog(PlayLogPathOf(FOptions));
+        FPlayRecorder = std::make_unique<playlog::TPlayLogRecorder>(*FPlayLog, std::string());
+        // A channel that plays a file stamps its records with the position in the file (a
+        // date-time counted from 0); such a play is logged at the wall time it was heard.
+        FPlayRecorder->ToUtcMs = [](tracking::TDateTime stamp) {
+            return stamp < FileStampLimit ? playlog::UtcNowMs()
+                                          : playlog::LocalDateTimeToUtcMs(stamp);
+        };
+        FPlayRecorder->FileOf = [this](std::int64_t uniqueId) {
+            const database::TSongEntry* entry = FSongList->Entry(FSongList->indexOf(uniqueId));
+            return entry ? entry->Filename : std::string();
+        };
+        FPlayRecorder->OnError = [this](const std::string& message) {
+            FPosting->PostActivity(message, tracking::TActivityIcon::aiError);
+        };
+        FLogSystem->AddObserver(*FPlayRecorder);
+    } catch (const std::exception& error) {
+        FPlayRecorder.reset();
+        FPlayLog.reset();
+        PostActivity(error.what(), tracking::TActivityIcon::aiError);
+    }
 
     FSettings = std::make_unique<TSettingsStore>(FOptions.Location);
     FSettings->AttachChannel(0, FChannel.get());
@@ -286,6 +326,8 @@ void TMainForm::Shutdown() {
         FLogSystem.reset();
     } catch (const std::exception&) {
     }
+    FPlayRecorder.reset();
+    FPlayLog.reset();
     try {
         FRecognitionThread->Terminate();
         for (int i = 0; i < TerminateTries && FRecognitionThread->Running(); ++i) {

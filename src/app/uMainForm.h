@@ -32,6 +32,10 @@ class TFptLibrary;
 class TMediumDB;
 class TSongList;
 }  // namespace orvane::database
+namespace orvane::playlog {
+class TPlayLogRecorder;
+class TSqlitePlayLog;
+}  // namespace orvane::playlog
 namespace orvane::recognition {
 class FptRecorder;
 class QnChServer;
@@ -137,7 +141,14 @@ struct TMainFormOptions {
     tracking::TVoiceFactory MakeVoice;
     /// The process's parameters 1 ... N, handled as commands at start.
     std::vector<std::string> Parameters;
+    /// The play log that keeps every log line of the tracker. Empty: beside the settings file
+    /// for a store in a file ("plays.sqlite" in its folder), else the user's default
+    /// ($XDG_DATA_HOME/orvane3/plays.sqlite).
+    std::string PlayLogPath;
 };
+
+/// The play log file of `options` (see TMainFormOptions::PlayLogPath).
+std::string PlayLogPathOf(const TMainFormOptions& options);
 
 class TMainForm final : public IMainThreadHandler {
 public:
@@ -253,6 +264,8 @@ public:
     recognition::TChannel* Channel() const { return FChannel.get(); }
     recognition::QnChServer* RecognitionThread() const { return FRecognitionThread.get(); }
     tracking::TLogSystem* LogSystem() const { return FLogSystem.get(); }
+    /// The play log; null when it could not be opened (reported as an error entry at start).
+    playlog::TSqlitePlayLog* PlayLog() const { return FPlayLog.get(); }
     tracking::TTrayNotices* TrayNotices() const { return FTrayNotices.get(); }
     tracking::IRecognitionPause& Pause();
     /// The captures from audio in that the search fills.
@@ -305,6 +318,9 @@ private:
     std::unique_ptr<recognition::TSearch> FSearch;
     std::unique_ptr<recognition::QnChServer> FRecognitionThread;
     std::unique_ptr<recognition::TChannel> FChannel;
+    // Declared before the tracker, whose shutdown completes the open plays through them.
+    std::unique_ptr<playlog::TSqlitePlayLog> FPlayLog;
+    std::unique_ptr<playlog::TPlayLogRecorder> FPlayRecorder;
     std::unique_ptr<tracking::TLogSystem> FLogSystem;
     std::unique_ptr<TSettingsStore> FSettings;
     std::unique_ptr<database::TFptLibrary> FLibrary;

@@ -56,7 +56,10 @@ TPlayLogRecorder::TOpen& TPlayLogRecorder::Slot(std::int32_t channel) {
     return FOpen[index];
 }
 
-void TPlayLogRecorder::Report(const std::string& message) const {
+void TPlayLogRecorder::Report(const std::string& message) {
+    // A log that fails once (a full disk) fails every few seconds: one report per run.
+    if (FFailing) return;
+    FFailing = true;
     if (OnError) OnError(message);
 }
 
@@ -78,6 +81,7 @@ void TPlayLogRecorder::ClipStarted(std::int32_t channel, const tracking::capInfo
         open = TOpen{};
         open.Id = FLog.BeginPlay(play);
         open.Start = start;
+        FFailing = false;
     } catch (const std::exception& e) {
         open = TOpen{};
         Report(e.what());
@@ -96,6 +100,7 @@ void TPlayLogRecorder::ClipSeen(std::int32_t channel, const tracking::capInfo& l
         FLog.SeenPlay(open.Id, seenMs, ClipEnd(lastSeen));
         open.Written = true;
         open.LastWrittenMs = seenMs;
+        FFailing = false;
     } catch (const std::exception& e) {
         Report(e.what());
     }
@@ -112,6 +117,7 @@ void TPlayLogRecorder::ClipEnded(std::int32_t channel, const tracking::capInfo& 
     try {
         if (clip == nullptr) {
             FLog.DiscardPlay(id);
+            FFailing = false;
             return;
         }
         TPlayEnd end;
@@ -120,6 +126,7 @@ void TPlayLogRecorder::ClipEnded(std::int32_t channel, const tracking::capInfo& 
         end.ClipEndS = static_cast<double>(clip->End);
         end.DurationS = end.ClipEndS - end.ClipBeginS;
         FLog.EndPlay(id, end);
+        FFailing = false;
     } catch (const std::exception& e) {
         Report(e.what());
     }

@@ -36,8 +36,8 @@ public:
     /// begins, on the stepping thread. Without it plays have no file.
     std::function<std::string(std::int64_t uniqueId)> FileOf;
 
-    /// Called with the message of a play-log failure (the play goes on unrecorded). Stepping
-    /// thread. Without it failures are dropped silently.
+    /// Called with the message of a play-log failure (the play goes on unrecorded); once per run
+    /// of failures. Stepping thread. Without it failures are dropped silently.
     std::function<void(const std::string& message)> OnError;
 
     void ClipStarted(std::int32_t channel, const tracking::capInfo& start,
@@ -57,13 +57,14 @@ private:
         std::int64_t LastWrittenMs = 0;  // its time
     };
     TOpen& Slot(std::int32_t channel);
-    void Report(const std::string& message) const;
+    void Report(const std::string& message);
 
     IPlayLog& FLog;
     std::string FStream;
     std::function<std::string()> FStreamTitle;
-    mutable std::mutex FLock;  // guards FOpen
+    mutable std::mutex FLock;  // guards FOpen and FFailing
     std::vector<TOpen> FOpen;  // one per channel number
+    bool FFailing = false;     // the last call failed and was reported
 };
 
 /// Wall ms since 1970 UTC of a local date-time (days since 1899-12-30).

@@ -106,18 +106,24 @@ TEST_F(TPlayLogRecorderTest, AnExpiredClipIsCompletedAtItsLastSighting) {
     EXPECT_EQ(Log.Calls[2], "end 1 4000|4|0|4");  // begin clamps at 0:00
 }
 
-TEST_F(TPlayLogRecorderTest, AFailingLogIsReportedAndTheTrackerGoesOn) {
+TEST_F(TPlayLogRecorderTest, AFailingLogIsReportedOncePerRunOfFailuresAndTheTrackerGoesOn) {
     Channel.SetActive(true);
     StepAt(0);
     Log.Broken = true;
     HearAt(1, ClipA, "Alpha", 30.0f);
     HearAt(5, ClipA, "Alpha", 34.0f);
+    HearAt(6, ClipB, "Beta", 10.0f);  // fails again: not reported again
     Log.Broken = false;
-    HearAt(6, ClipB, "Beta", 10.0f);
-    EXPECT_EQ(Errors, std::vector<std::string>{"disk full"});
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"Channel01: Alpha [0:28 - 0:34] (0:06)"}));
+    HearAt(7, ClipA, "Alpha", 40.0f);
+    HearAt(10, ClipA, "Alpha", 43.0f);
+    Log.Broken = true;
+    HearAt(11, ClipB, "Beta", 1.0f);  // the end fails after a success: reported
+    EXPECT_EQ(Errors, (std::vector<std::string>{"disk full", "disk full"}));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Channel01: Alpha [0:28 - 0:34] (0:06)",
+                                                 "Channel01: Alpha [0:38 - 0:43] (0:05)"}));
     EXPECT_EQ(Log.Calls, (std::vector<std::string>{
-                             "begin 1 Channel01|Beta|/fp/1025.qnf|Radio says|6000|8"}));
+                             "begin 1 Channel01|Alpha|/fp/1024.qnf|Radio says|7000|38",
+                             "seen 1 10000|43"}));
 }
 
 class TNamedStreamRecorderTest : public TPlayLogRecorderTest {

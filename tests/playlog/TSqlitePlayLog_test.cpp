@@ -1,6 +1,7 @@
 #include "playlog/sqlite/TSqlitePlayLog.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -240,12 +241,15 @@ public:
             waitpid(FPid, nullptr, 0);
         }
     }
-    /// Everything the writer prints up to the first line end (blocks until it arrives or the
-    /// writer ends).
+    /// Everything the writer prints up to the first line end, waiting at most 30 s for it.
     std::string ReadLine() {
         std::string line;
         char c = 0;
-        while (line.size() < 200 && read(FOut, &c, 1) == 1 && c != '\n') line += c;
+        pollfd ready{FOut, POLLIN, 0};
+        while (line.size() < 200 && poll(&ready, 1, 30000) == 1 && read(FOut, &c, 1) == 1 &&
+               c != '\n') {
+            line += c;
+        }
         return line;
     }
     /// Kills the writer with SIGKILL and waits for it.

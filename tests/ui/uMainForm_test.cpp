@@ -18,6 +18,9 @@
 #include "database/TPlainLibraryUi.h"
 #include "database/TSongList.h"
 #include "platform/PlatformAudio.h"
+#include "playlog/PlayTime.h"
+#include "playlog/TPlayLogRecorder.h"
+#include "playlog/sqlite/TSqlitePlayLog.h"
 #include "recognition/TChannel.h"
 #include "signal/QnFFT.h"
 #include "support/TempDir.h"
@@ -145,6 +148,105 @@ TEST_F(TMainFormTest, ShutdownWritesTheLogLineOfTheClipStillTracked) {
     const auto messages = Messages(*form);
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "Channel01: Tracked Clip [0:08 - 0:20] (0:12)");
+}
+
+TEST_F(TMainFormTest, EveryLogLineAlsoGoesToThePlayLogUnderTheChannelCaption) {
+    auto form = Start();
+    ASSERT_TRUE(form->ChannelActive());
+    ASSERT_NE(form->PlayLog(), nullptr);
+    EXPECT_EQ(form->PlayLog()->Path(), Dir.File("plays.sqlite"));  // beside the settings
+    const double now = tracking::TSystemClock().Now();
+    const auto hear = [&](const char* title, std::int64_t id, float pos, double secondsLater) {
+        tracking::capInfo cap;
+        cap.Caption = title;
+        cap.UniqueID = id;
+        cap.Pos = pos;
+        cap.length = 60.0f;
+        cap.TimeStamp = now + secondsLater / 86400.0;
+        form->Channel()->WriteCap(cap);
+        form->LogStep();
+    };
+    hear("Tracked Clip", 2000, 10.0f, 0);
+    hear("Tracked Clip", 2000, 20.0f, 10);
+    hear("Next Clip", 2001, 5.0f, 11);
+    hear("Next Clip", 2001, 9.0f, 15);
+
+    const auto read = [&] {
+        const playlog::TSqlitePlayLog log(Dir.File("plays.sqlite"),
+                                          playlog::TSqlitePlayLog::TOpenMode::omRead);
+        std::vector<std::string> rows;
+        for (const auto& r : log.Plays({})) {
+            rows.push_back(r.Stream + "|" + r.Title + "|" + playlog::UtcIsoText(r.StartedAtMs) +
+                           "|" + (r.EndedAtMs ? playlog::UtcIsoText(*r.EndedAtMs) : "open") +
+                           "|" + std::to_string(static_cast<int>(r.ClipBeginS)) + "|" +
+                           std::to_string(static_cast<int>(r.ClipEndS)) + "|" +
+                           std::to_string(static_cast<int>(r.DurationS)));
+        }
+        return rows;
+    };
+    const auto at = [&](double secondsLater) {
+        return playlog::UtcIsoText(playlog::LocalDateTimeToUtcMs(now + secondsLater / 86400.0));
+    };
+    // While the window runs, the ended clip is already committed; the playing one is open.
+    EXPECT_EQ(read(), (std::vector<std::string>{
+                          "Channel01|Tracked Clip|" + at(0) + "|" + at(10) + "|8|20|12",
+                          "Channel01|Next Clip|" + at(11) + "|open|4|0|0"}));
+    form->Shutdown();
+    EXPECT_EQ(read(), (std::vector<std::string>{
+                          "Channel01|Tracked Clip|" + at(0) + "|" + at(10) + "|8|20|12",
+                          "Channel01|Next Clip|" + at(11) + "|" + at(15) + "|4|9|5"}));
+
+    // The in-memory history keeps its log lines as before.
+    const auto messages = Messages(*form);
+    ASSERT_GE(messages.size(), 2U);
+    EXPECT_EQ(messages[messages.size() - 2], "Channel01: Tracked Clip [0:08 - 0:20] (0:12)");
+    EXPECT_EQ(messages.back(), "Channel01: Next Clip [0:04 - 0:09] (0:05)");
+}
+
+TEST_F(TMainFormTest, APlayOfAFileChannelIsLoggedAtTheWallTimeItWasHeard) {
+    auto form = Start();
+    const std::int64_t before = playlog::UtcNowMs();
+    tracking::capInfo cap;
+    cap.Caption = "File Clip";
+    cap.UniqueID = 2002;
+    cap.Pos = 10.0f;
+    cap.TimeStamp = 12.0 / 86400.0;  // 12 s into the file, as a file channel stamps it
+    form->Channel()->WriteCap(cap);
+    form->LogStep();
+    cap.Pos = 20.0f;
+    cap.TimeStamp = 22.0 / 86400.0;
+    form->Channel()->WriteCap(cap);
+    form->LogStep();
+    form->Shutdown();
+    const playlog::TSqlitePlayLog log(Dir.File("plays.sqlite"),
+                                      playlog::TSqlitePlayLog::TOpenMode::omRead);
+    const auto plays = log.Plays({});
+    ASSERT_EQ(plays.size(), 1U);
+    EXPECT_GE(plays[0].StartedAtMs, before);
+    EXPECT_LE(plays[0].StartedAtMs, playlog::UtcNowMs());
+    ASSERT_TRUE(plays[0].EndedAtMs.has_value());
+    EXPECT_GE(*plays[0].EndedAtMs, plays[0].StartedAtMs);
+    EXPECT_EQ(plays[0].DurationS, 12.0);
+}
+
+TEST_F(TMainFormTest, APlayLogThatCannotBeOpenedIsAnErrorEntryAndTheWindowRunsOn) {
+    test::WriteBytes(Dir.File("not-a-folder"), "x");
+    TMainFormOptions options;
+    options.Location = Location;
+    options.MakeCapture = [] { return std::make_unique<TSilentCapture>(); };
+    options.PlayLogPath = Dir.File("not-a-folder/plays.sqlite");
+    TMainForm form(View, options);
+    form.Init();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.PlayLog(), nullptr);
+    const auto messages = Messages(form);
+    bool reported = false;
+    for (const auto& m : messages) {
+        reported = reported || m.find("not-a-folder/plays.sqlite") != std::string::npos;
+    }
+    EXPECT_TRUE(reported);
+    EXPECT_TRUE(form.ChannelActive());
+    form.Shutdown();
 }
 
 TEST_F(TMainFormTest, AnUnknownActionAndAFailingOneBecomeErrorEntries) {
