@@ -2,8 +2,8 @@
 # orvane3-cli monitor against a private Icecast server fed in real time by ffmpeg: two streams
 # recognised at once, in order, with their durations and the station's title; a stream that
 # does not exist yet when the monitor starts, whose pusher later stops and starts again with
-# another clip (the monitor reconnects; its outages are rows of the play log); SIGTERM logs the
-# clip still playing and exits 0.
+# another clip (the monitor reconnects; its outages are rows of the play log); a web page in
+# place of a stream, refused beside them; SIGTERM logs the clip still playing and exits 0.
 # About a minute: the pushers play in real time.
 # The clips are plucked melodies synthesised with sox from fixed seeds.
 set -u
@@ -108,7 +108,8 @@ title one.mp3 "Alpha+and+Bravo"
 
 "$cli" monitor --library "$work/lib" --threads 2 --format jsonl \
     "http://127.0.0.1:$port/one.mp3" "two=http://127.0.0.1:$port/two.mp3" \
-    "late=http://127.0.0.1:$port/late.mp3" "four=http://127.0.0.1:$port/four.mp3" >"$work/out" 2>"$work/err" &
+    "late=http://127.0.0.1:$port/late.mp3" "four=http://127.0.0.1:$port/four.mp3" \
+    "page=http://127.0.0.1:$port/status.xsl" >"$work/out" 2>"$work/err" &
 monitor=$!
 pids+=($monitor)
 
@@ -146,6 +147,9 @@ grep -q '^late: connected$' "$work/err" || fail "late never connected: $(cat "$w
 grep -q '^warning: late: cannot open the stream: Server returned 404 Not Found; reopening in 1 s$' "$work/err" ||
     fail "no retry of the missing stream: $(cat "$work/err")"
 [ "$(grep -c '^late: connected$' "$work/err")" -ge 2 ] || fail "late did not reconnect: $(cat "$work/err")"
+# A web page instead of audio is refused with a reason and retried, beside the good streams.
+grep -Eq '^warning: page: [^;]+; reopening in 1 s$' "$work/err" || fail "the page was not refused: $(cat "$work/err")"
+grep -q '"stream":"page"' "$work/out" && fail "clips heard on a web page"
 
 # The play log: the plays with the station's title, the outages of the late stream.
 db="$work/data/orvane3/plays.sqlite"
