@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CliLive.h"
+#include "CliMonitor.h"
 #include "CliPlays.h"
 #include "app/RegStuff.h"
 #include "audio/FptExtract.h"
@@ -57,6 +58,8 @@ const char* const MainUsage =
     "  listen [--device NAME] [--library DIR] [--side both|left|right] [--compat]\n"
     "                                    recognise clips live until interrupted\n"
     "  match [--library DIR] FILE...     recognise fingerprinted clips in recordings\n"
+    "  monitor --library DIR [NAME=]SOURCE...\n"
+    "                                    recognise clips in many streams at once\n"
     "  plays [--db FILE] [--summary] ... report the plays of the play log\n"
     "\n"
     "Run 'orvane3-cli COMMAND --help' for the options of a command.\n";
@@ -543,6 +546,7 @@ int main(int argc, char** argv) {
         {"devices", orvane::cli::CmdDevices},
         {"listen", orvane::cli::CmdListen},
         {"match", CmdMatch},
+        {"monitor", orvane::cli::CmdMonitor},
         {"plays", orvane::cli::CmdPlays},
     };
     auto it = commands.find(argv[1]);

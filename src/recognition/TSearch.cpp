@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 #include "database/TMediumDB.h"
@@ -12,6 +13,12 @@
 namespace orvane::recognition {
 
 namespace {
+
+/// Guards the disabling of duplicates (the fingerprints' Tag and Enabled) across searches.
+std::mutex& DuplicateLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 constexpr double SecondsPerKey = 128.0 / EngineSampleRate;
 constexpr double SecondsPerDay = 86400.0;
@@ -189,6 +196,8 @@ void TSearch::Choose(TChannelBasic& channel) {
             const std::int32_t keptLength = kept->SongFile()->Length;
             if (keepLongest ? length > keptLength : length < keptLength) kept = x;
         }
+        // Searches of several recognition threads may disable the same fingerprint at once.
+        std::lock_guard disabling(DuplicateLock());
         for (fingerprint::ISongServer* x : FDuplicates) {
             if (x == kept || !x->GetEnabled()) continue;
             if (fingerprint::TSongServer* server = x->getClass()) {
