@@ -23,13 +23,13 @@ constexpr std::int64_t MaxEntries = std::numeric_limits<std::int32_t>::max();
 
 }  // namespace
 
-std::unique_ptr<TSection> NewSection() {
+TSectionPtr NewSection() {
     if (GInjectionActive.load(std::memory_order_relaxed) &&
         GSectionsAllowed.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         throw std::bad_alloc();
     }
     // Contents stay undefined: every slot is written before it is counted.
-    return std::make_unique_for_overwrite<TSection>();
+    return TSectionPtr(std::make_unique_for_overwrite<TSection>().release());
 }
 
 TSectionFailureInjection::TSectionFailureInjection(std::int64_t allowedSections) {
@@ -350,6 +350,33 @@ void TSubMediumDB::MoveUp(std::int32_t first, std::int32_t last, std::int32_t sh
     }
 }
 
+void TSubMediumDB::RenumberSongs(std::span<const std::int32_t> newSongNo) noexcept {
+    std::int32_t w = 0;
+    for (std::int32_t i = 0; i < FCount; ++i) {
+        const TDBItem item = At(i);
+        const auto old = static_cast<std::size_t>(item.SongNo());
+        const std::int32_t song = old < newSongNo.size() ? newSongNo[old] : -1;
+        if (song >= 0) {
+            At(w++) = TDBItem::Pack(item.EntryKey(), item.LineNo(), song);
+        }
+    }
+    FCount = w;
+}
+
+void TSubMediumDB::AdoptSections(TSection* first, std::int32_t sections, std::int32_t count,
+                                 const std::shared_ptr<const void>& backing) {
+    if (sections < 0 || count < 0 || static_cast<std::int64_t>(sections) * SectionSize < count) {
+        throw EInvalidOperation("Index partition sections do not hold its entries");
+    }
+    std::vector<TSectionPtr> adopted;
+    adopted.reserve(static_cast<std::size_t>(sections));
+    for (std::int32_t i = 0; i < sections; ++i) {
+        adopted.emplace_back(first + i, TSectionRelease{backing});
+    }
+    FPSection = std::move(adopted);
+    FCount = count;
+}
+
 void TSubMediumDB::Clear() noexcept {
     FPSection.clear();
     FPSection.shrink_to_fit();
@@ -358,7 +385,7 @@ void TSubMediumDB::Clear() noexcept {
 
 std::size_t TSubMediumDB::AllocatedBytes() const noexcept {
     return FPSection.size() * sizeof(TSection) +
-           FPSection.capacity() * sizeof(std::unique_ptr<TSection>);
+           FPSection.capacity() * sizeof(TSectionPtr);
 }
 
 }  // namespace orvane::database
