@@ -27,6 +27,10 @@
 #include "tracking/TTrayNotices.h"
 #include "tracking/capInfo.h"
 
+namespace orvane::snapshot {
+class IndexSnapshotCache;
+}
+
 namespace orvane::database {
 class TFptLibrary;
 class TMediumDB;
@@ -307,6 +311,8 @@ private:
     std::unique_ptr<recognition::TChannel> FChannel;
     std::unique_ptr<tracking::TLogSystem> FLogSystem;
     std::unique_ptr<TSettingsStore> FSettings;
+    // The library's reloads keep their result here; it outlives the library.
+    std::unique_ptr<snapshot::IndexSnapshotCache> FSnapshotCache;
     std::unique_ptr<database::TFptLibrary> FLibrary;
     std::unique_ptr<TCommandHandler> FCommands;
     QTimer FLogTimer;
