@@ -384,5 +384,27 @@ TEST_F(TSnapshotTest, AnUnwritableCacheFolderIsReportedAndTheLibraryStillLoads) 
     ExpectSameLoad(loaded, expected);
 }
 
+TEST(IndexSnapshotImage, TheHandWrittenFuzzSeedIsReadOnceItsChecksumIsSet) {
+    const std::string seed = orvane::test::ReadBytes(std::string(std::getenv("ORVANE_TEST_DATA")) +
+                                                     "/fuzz/fuzz_snapshot/one-key.snapshot");
+    std::vector<std::uint8_t> image(seed.begin(), seed.end());
+    EXPECT_THROW(IndexSnapshot::fromImage(image, ""), ESnapshotError);  // checksum still zero
+    const std::uint64_t sum = ImageChecksum(image.data(), image.size());
+    std::memcpy(image.data() + 24, &sum, 8);
+    auto snapshot = IndexSnapshot::fromImage(image, "/f/");
+    ASSERT_EQ(snapshot->SlotCount(), 1);
+    EXPECT_EQ(fingerprint::TitleOf(*snapshot->Fingerprint(0)->SongFile()), "a");
+    database::TMediumDB index;
+    snapshot->TakeIndex(index);
+    std::vector<database::TDBItem> hits(2);
+    ASSERT_EQ(index.GetFromDB(hits, 0x00100001u), 1);
+    EXPECT_EQ(hits[0].SongNo(), 0);
+    // An entry naming a key position beyond its fingerprint is refused.
+    image[49152 + 5] = 1;  // position 1 of a one-key fingerprint
+    const std::uint64_t spoilt = ImageChecksum(image.data(), image.size());
+    std::memcpy(image.data() + 24, &spoilt, 8);
+    EXPECT_THROW(IndexSnapshot::fromImage(image, "/f/"), ESnapshotError);
+}
+
 }  // namespace
 }  // namespace orvane::snapshot
