@@ -60,6 +60,7 @@ struct TFigures {
 
 /// Runs `args` (args[0] the program) with stdout and stderr to /dev/null.
 TFigures Run(const std::vector<std::string>& args) {
+    std::fflush(stdout);  // or the child's freopen would print our pending output again
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {

@@ -29,6 +29,7 @@ QnChServer::~QnChServer() { Terminate(); }
 void QnChServer::AddChannel(TChannelBasic& channel) {
     std::lock_guard guard(FLock);
     FChannels.push_back(&channel);
+    channel.SetRecognitionWakeup(&FWakeup);
 }
 
 void QnChServer::Start() {
@@ -114,7 +115,8 @@ void QnChServer::Execute(std::stop_token stop) {
     FPassNumber = 0;
     while (!stop.stop_requested()) {
         if (!Pass()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(IdleSleepMs));
+            // Audio in keeps this pacing; a file channel wakes the thread when it has data.
+            FWakeup.WaitFor(stop, std::chrono::milliseconds(IdleSleepMs));
             RefreshWindow();
         }
     }
