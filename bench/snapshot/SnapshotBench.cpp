@@ -86,13 +86,13 @@ TFigures Run(const std::vector<std::string>& args) {
 
 /// Best wall (and its CPU) of `n` runs; `before` runs ahead of each (clearing the cache).
 template <typename F>
-TFigures Best(int n, const std::vector<std::string>& args, F before) {
+TFigures Best(int n, const std::vector<std::string>& args, F before, bool anyStatus = false) {
     TFigures best;
     best.Wall = 1e9;
     for (int i = 0; i < n; ++i) {
         before();
         const TFigures f = Run(args);
-        if (f.Status != 0) {
+        if (f.Status != 0 && !anyStatus) {
             std::fprintf(stderr, "failed (%d): %s ...\n", f.Status, args[1].c_str());
             std::exit(1);
         }
@@ -223,7 +223,9 @@ int main() {
             fs::remove_all(Base() + "fp-out");
             fs::create_directories(Base() + "fp-out");
         });
-        const TFigures c = Best(3, theirs, KeepCache);
+        // fpcalc ends with status 3 ("Error decoding audio frame (End of file)") on WAV files
+        // whose fingerprint it printed in full.
+        const TFigures c = Best(3, theirs, KeepCache, true);
         std::printf("  %s: orvane3-cli %.2f s cpu, fpcalc %.2f s cpu: %.2fx its speed\n", ext, o.Cpu,
                     c.Cpu, c.Cpu / o.Cpu);
     }

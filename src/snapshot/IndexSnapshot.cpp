@@ -239,11 +239,13 @@ public:
 
     std::uint8_t* data() const { return bytes; }
     std::size_t size() const { return length; }
-    /// Gives the pages of [begin, end) back (they are read again from the file if touched).
+    /// Gives back the pages from the one holding `begin` up to the one holding `end` (not
+    /// included); touched again, they are read again from the file. Only for ranges that are
+    /// never written.
     void release(std::size_t begin, std::size_t end) const {
         if (!isMapped) return;
         const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        begin = RoundUp(begin, page);
+        begin = begin / page * page;
         end = end / page * page;
         if (end > begin) ::madvise(bytes + begin, end - begin, MADV_DONTNEED);
     }
@@ -580,6 +582,12 @@ TRefPtr<fingerprint::TSongServer> IndexSnapshot::Fingerprint(std::int32_t slot) 
     const Record& r = records.at(static_cast<std::size_t>(slot));
     const std::uint8_t* begin = memory->data() + r.offset;
     std::vector<std::uint8_t> record(begin, begin + r.size);
+    // The records are copied in file order: the pages behind this one are no longer needed, so
+    // the copies do not add to the memory the mapping already holds.
+    if (r.offset + r.size > releasedTo) {
+        memory->release(static_cast<std::size_t>(releasedTo), static_cast<std::size_t>(r.offset + r.size));
+        releasedTo = r.offset + r.size;
+    }
     auto song = MakeRef<fingerprint::TSongServer>(fingerprint::TSongBuffer(std::move(record)));
     song->SongFile()->Options = 0;
     return song;

@@ -129,6 +129,7 @@ private:
     std::vector<Record> records;
     std::vector<Partition> partitions;
     std::uint64_t entriesOffset = 0;
+    std::uint64_t releasedTo = 0;  // mapped pages below this offset were given back
     bool indexTaken = false;
 };
 
