@@ -213,19 +213,21 @@ int main() {
                 SongSeconds);
     for (const char* ext : {"wav", "mp3"}) {
         std::vector<std::string> ours = {Cli(), "fingerprint", "--out", Base() + "fp-out"};
-        std::vector<std::string> theirs = {"fpcalc", "-length", "0"};
         for (int t = 0; t < Tracks; ++t) {
             const std::string file = Base() + "tracks/track" + std::to_string(t) + "." + ext;
             ours.push_back(file);
-            theirs.push_back(file);
         }
         const TFigures o = Best(3, ours, [] {
             fs::remove_all(Base() + "fp-out");
             fs::create_directories(Base() + "fp-out");
         });
-        // fpcalc ends with status 3 ("Error decoding audio frame (End of file)") on WAV files
-        // whose fingerprint it printed in full.
-        const TFigures c = Best(3, theirs, KeepCache, true);
+        // fpcalc stops at the first file it reports "Error decoding audio frame (End of file)"
+        // for (after printing its whole fingerprint), so it runs once per file.
+        TFigures c;
+        for (int t = 0; t < Tracks; ++t) {
+            const std::string file = Base() + "tracks/track" + std::to_string(t) + "." + ext;
+            c.Cpu += Best(3, {"fpcalc", "-length", "0", file}, KeepCache, true).Cpu;
+        }
         std::printf("  %s: orvane3-cli %.2f s cpu, fpcalc %.2f s cpu: %.2fx its speed\n", ext, o.Cpu,
                     c.Cpu, c.Cpu / o.Cpu);
     }

@@ -363,15 +363,24 @@ void TSubMediumDB::RenumberSongs(std::span<const std::int32_t> newSongNo) noexce
     FCount = w;
 }
 
-void TSubMediumDB::AdoptSections(TSection* first, std::int32_t sections, std::int32_t count,
+void TSubMediumDB::AdoptSections(TDBItem* entries, std::int32_t count,
                                  const std::shared_ptr<const void>& backing) {
-    if (sections < 0 || count < 0 || static_cast<std::int64_t>(sections) * SectionSize < count) {
-        throw EInvalidOperation("Index partition sections do not hold its entries");
-    }
+    if (count < 0) throw EInvalidOperation("Negative entry count");
+    const std::int32_t whole = count / SectionSize;
+    const std::int32_t rest = count % SectionSize;
     std::vector<TSectionPtr> adopted;
-    adopted.reserve(static_cast<std::size_t>(sections));
-    for (std::int32_t i = 0; i < sections; ++i) {
-        adopted.emplace_back(first + i, TSectionRelease{backing});
+    adopted.reserve(static_cast<std::size_t>(whole + (rest > 0 ? 1 : 0)));
+    for (std::int32_t i = 0; i < whole; ++i) {
+        // A section is nothing but 2048 consecutive entries.
+        adopted.emplace_back(reinterpret_cast<TSection*>(entries + std::ptrdiff_t{i} * SectionSize),
+                             TSectionRelease{backing});
+    }
+    if (rest > 0) {
+        // The entries behind the last partial section belong to the next partition.
+        TSectionPtr tail = NewSection();
+        std::memcpy(tail->data(), entries + std::ptrdiff_t{whole} * SectionSize,
+                    static_cast<std::size_t>(rest) * sizeof(TDBItem));
+        adopted.push_back(std::move(tail));
     }
     FPSection = std::move(adopted);
     FCount = count;

@@ -91,10 +91,12 @@ public:
     const TDBItem* SectionData(std::int32_t i) const noexcept {
         return FPSection[static_cast<std::size_t>(i)]->data();
     }
-    /// Replaces the contents by `count` entries that lie in `sections` consecutive sections at
-    /// `first` (memory of `backing`, which the partition keeps alive and never frees; it must
-    /// stay writable, as changes are written in place). Needs count <= 2048 x sections.
-    void AdoptSections(TSection* first, std::int32_t sections, std::int32_t count,
+    /// Replaces the contents by the `count` consecutive entries at `entries` (8-byte aligned,
+    /// memory of `backing`): every whole section of 2048 is used where it lies (the partition
+    /// keeps `backing` alive, never frees it and writes changes in place, so it must stay
+    /// writable); the rest is copied into a section of its own, whose free slots the partition
+    /// may fill. Throws std::bad_alloc (the partition is then unchanged).
+    void AdoptSections(TDBItem* entries, std::int32_t count,
                        const std::shared_ptr<const void>& backing);
 
     /// Kept for the callers that ask for it: checks nothing and never fails.

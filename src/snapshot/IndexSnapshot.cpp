@@ -28,7 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char Magic[8] = {'O', 'R', 'V', '3', 'S', 'N', 'A', 'P'};
-constexpr std::size_t SectionBytes = sizeof(database::TSection);
+constexpr std::size_t EntriesAlignment = 4096;
+constexpr std::size_t EntryBytes = sizeof(database::TDBItem);
 constexpr auto SongHeaderBytes = static_cast<std::size_t>(fingerprint::SongHeaderSize);
 
 constexpr std::uint64_t Prime1 = 0x9E3779B185EBCA87ull;
@@ -342,12 +343,8 @@ void WriteSnapshot(const std::string& path, const std::string& folder,
     std::uint64_t entriesSize = 0;
     for (std::int32_t p = 0; p < database::PartitionCount; ++p) {
         const auto& sub = index.SubDB(p);
-        const auto sections = static_cast<std::uint32_t>(
-            RoundUp(static_cast<std::size_t>(sub.Count()), database::SectionSize) /
-            database::SectionSize);
         table.U32(static_cast<std::uint32_t>(sub.Count()));
-        table.U32(sections);
-        entriesSize += std::uint64_t{sections} * SectionBytes;
+        entriesSize += std::uint64_t{static_cast<std::uint32_t>(sub.Count())} * EntryBytes;
     }
     std::size_t offset = SnapshotHeaderSize + table.Bytes.size();
     std::vector<std::size_t> recordSizes(static_cast<std::size_t>(slots));
@@ -364,7 +361,7 @@ void WriteSnapshot(const std::string& path, const std::string& folder,
                     &recordSize, 4);
         offset += size;
     }
-    const std::size_t entriesOffset = RoundUp(offset, SectionBytes);
+    const std::size_t entriesOffset = RoundUp(offset, EntriesAlignment);
     const std::uint64_t fileSize = entriesOffset + entriesSize;
 
     std::uint8_t header[SnapshotHeaderSize] = {};
@@ -407,8 +404,7 @@ void WriteSnapshot(const std::string& path, const std::string& folder,
         std::int32_t left = sub.Count();
         for (std::int32_t i = 0; left > 0; ++i) {
             const std::int32_t n = std::min(left, database::SectionSize);
-            out.Write(sub.SectionData(i), static_cast<std::size_t>(n) * sizeof(database::TDBItem));
-            out.Zeros(static_cast<std::size_t>(database::SectionSize - n) * sizeof(database::TDBItem));
+            out.Write(sub.SectionData(i), static_cast<std::size_t>(n) * EntryBytes);
             left -= n;
         }
     }
@@ -469,9 +465,9 @@ std::unique_ptr<IndexSnapshot> IndexSnapshot::check(std::shared_ptr<Memory> memo
     if (fileSize != size) throw ESnapshotError("it is incomplete");
     if (ImageChecksum(data, size) != checksum) throw ESnapshotError("it is damaged (checksum)");
     if (tableOffset != SnapshotHeaderSize || tableSize > size - tableOffset ||
-        entriesOffset % SectionBytes != 0 || entriesOffset < tableOffset + tableSize ||
+        entriesOffset % EntriesAlignment != 0 || entriesOffset < tableOffset + tableSize ||
         entriesOffset > size || entriesSize != size - entriesOffset ||
-        entriesSize % SectionBytes != 0) {
+        entriesSize % EntryBytes != 0) {
         throw ESnapshotError("it is damaged");
     }
 
@@ -540,21 +536,21 @@ std::unique_ptr<IndexSnapshot> IndexSnapshot::check(std::shared_ptr<Memory> memo
         if (used == 0) throw ESnapshotError("it is damaged");
     }
 
-    // The partitions' sections, one after another, fill the entries area exactly; every entry
+    // The partitions' entries, one after another, fill the entries area exactly; every entry
     // names a slot and a key position of it, and each partition is in key order.
     snapshot->partitions.resize(database::PartitionCount);
-    std::uint64_t sectionsSeen = 0;
+    const std::uint64_t entryCount = entriesSize / EntryBytes;
+    std::uint64_t entriesSeen = 0;
     for (std::int32_t p = 0; p < database::PartitionCount; ++p) {
         Partition& part = snapshot->partitions[static_cast<std::size_t>(p)];
         part.count = table.U32();
-        part.sections = table.U32();
+        part.first = entriesSeen;
         if (part.count > static_cast<std::uint32_t>(INT32_MAX) ||
-            part.sections != RoundUp(part.count, database::SectionSize) / database::SectionSize) {
+            part.count > entryCount - entriesSeen) {
             throw ESnapshotError("it is damaged");
         }
-        const std::uint8_t* items = data + entriesOffset + sectionsSeen * SectionBytes;
-        sectionsSeen += part.sections;
-        if (sectionsSeen > entriesSize / SectionBytes) throw ESnapshotError("it is damaged");
+        const std::uint8_t* items = data + entriesOffset + entriesSeen * EntryBytes;
+        entriesSeen += part.count;
         std::uint32_t previous = p == 0 ? 1 : 0;  // line key 0 is never stored
         for (std::uint32_t k = 0; k < part.count; ++k) {
             database::TDBItem item;
@@ -567,7 +563,7 @@ std::unique_ptr<IndexSnapshot> IndexSnapshot::check(std::shared_ptr<Memory> memo
             previous = item.EntryKey();
         }
     }
-    if (sectionsSeen != entriesSize / SectionBytes || table.Pos() != tableOffset + tableSize) {
+    if (entriesSeen != entryCount || table.Pos() != tableOffset + tableSize) {
         throw ESnapshotError("it is damaged");
     }
     return snapshot;
@@ -598,14 +594,11 @@ void IndexSnapshot::TakeIndex(database::TMediumDB& target) {
     indexTaken = true;
     // The sections keep the memory alive after this snapshot object is gone.
     const std::shared_ptr<const void> backing = memory;
-    std::uint64_t section = 0;
     for (std::int32_t p = 0; p < database::PartitionCount; ++p) {
         const Partition& part = partitions[static_cast<std::size_t>(p)];
-        auto* first = reinterpret_cast<database::TSection*>(memory->data() + entriesOffset +
-                                                            section * SectionBytes);
-        target.SubDB(p).AdoptSections(first, static_cast<std::int32_t>(part.sections),
-                                      static_cast<std::int32_t>(part.count), backing);
-        section += part.sections;
+        auto* first = reinterpret_cast<database::TDBItem*>(memory->data() + entriesOffset +
+                                                           part.first * EntryBytes);
+        target.SubDB(p).AdoptSections(first, static_cast<std::int32_t>(part.count), backing);
     }
     target.PartitionsAdopted(true);
 }

@@ -38,24 +38,24 @@ public:
 ///       16    8  file size in bytes
 ///       24    8  checksum: SnapshotChecksum over the whole file with these 8 bytes as zero
 ///       32    8  table offset (64)           40  8  table size
-///       48    8  entries offset (a multiple of 16384)   56  8  entries size
+///       48    8  entries offset (a multiple of 4096)    56  8  entries size
 ///   table:
 ///     u32 folder length, folder bytes (the canonical library folder, ending with '/')
 ///     u32 slot count n; n x (u64 record offset, u32 record size)
 ///     u32 file count m; m x (u32 name length, name, i64 size, i64 mtime ns, i64 ctime ns,
 ///                            u64 inode, u64 device, i32 slot or -1)
-///     4096 x (u32 entry count, u32 section count): the partitions' sections follow one
-///     another in the entries area, partition 0 first
+///     4096 x u32 entry count: the partitions' entries follow one another in the entries
+///     area, partition 0 first
 ///   records: each a fingerprint record (132-byte header and its decoded keys) at an 8-byte
 ///     boundary, between the table and the entries
-///   entries: 16,384-byte sections of 2048 eight-byte index entries; a partition's last
-///     section is zero-padded
+///   entries: the eight-byte index entries of every partition, sorted by entry key within
+///     it, without gaps
 ///
 /// Worked example: one file "a.qnf" loaded into slot 0 with 3 keys, folder "/f/" (3 bytes).
-/// The table holds 4 + 3 + 4 + 12 + 4 + (4 + 5 + 8 x 5 + 4) + 4096 x 8 = 32,848 bytes at
-/// offset 64; the record (132 + 12 = 144 bytes) follows at 32,912; the entries start at the
-/// next multiple of 16384, 49,152, and each partition holding one of the three keys has one
-/// section, so with three partitions used the file is 49,152 + 3 x 16,384 = 98,304 bytes.
+/// The table holds 4 + 3 + 4 + 12 + 4 + (4 + 5 + 8 x 5 + 4) + 4096 x 4 = 16,464 bytes at
+/// offset 64; the record (132 + 12 = 144 bytes) follows at 16,528 and ends at 16,672; the
+/// entries start at the next multiple of 4096, 20,480, and the three keys' entries make the
+/// file 20,480 + 3 x 8 = 20,504 bytes long.
 constexpr std::uint32_t SnapshotVersion = 1;
 constexpr std::uint32_t ByteOrderMark = 0x01020304u;
 constexpr std::size_t SnapshotHeaderSize = 64;
@@ -114,7 +114,7 @@ private:
     };
     struct Partition {
         std::uint32_t count;
-        std::uint32_t sections;
+        std::uint64_t first;  // index of its first entry in the entries area
     };
     class Memory;
 

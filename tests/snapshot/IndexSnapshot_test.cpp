@@ -266,19 +266,19 @@ TEST_F(TSnapshotTest, AFolderOfOneShortClipGivesTheLayoutOfTheFormatsWorkedExamp
                   kit.MainDB);
 
     const std::string image = orvane::test::ReadBytes(path);
-    ASSERT_EQ(image.size(), 98304u);
+    ASSERT_EQ(image.size(), 20504u);
     auto at64 = [&](std::size_t offset) {
         std::uint64_t v;
         std::memcpy(&v, image.data() + offset, 8);
         return v;
     };
     EXPECT_EQ(image.substr(0, 8), "ORV3SNAP");
-    EXPECT_EQ(at64(16), 98304u);
+    EXPECT_EQ(at64(16), 20504u);
     EXPECT_EQ(at64(32), 64u);
-    EXPECT_EQ(at64(40), 32848u);
-    EXPECT_EQ(at64(48), 49152u);
-    EXPECT_EQ(at64(56), 3u * 16384u);
-    EXPECT_EQ(at64(64 + 4 + 3 + 4), 32912u);  // the record of slot 0
+    EXPECT_EQ(at64(40), 16464u);
+    EXPECT_EQ(at64(48), 20480u);
+    EXPECT_EQ(at64(56), 24u);
+    EXPECT_EQ(at64(64 + 4 + 3 + 4), 16528u);  // the record of slot 0
     EXPECT_EQ(at64(24), ImageChecksum(reinterpret_cast<const std::uint8_t*>(image.data()),
                                       image.size()));
 
@@ -400,7 +400,7 @@ TEST(IndexSnapshotImage, TheHandWrittenFuzzSeedIsReadOnceItsChecksumIsSet) {
     ASSERT_EQ(index.GetFromDB(hits, 0x00100001u), 1);
     EXPECT_EQ(hits[0].SongNo(), 0);
     // An entry naming a key position beyond its fingerprint is refused.
-    image[49152 + 5] = 1;  // position 1 of a one-key fingerprint
+    image[20480 + 5] = 1;  // position 1 of a one-key fingerprint
     const std::uint64_t spoilt = ImageChecksum(image.data(), image.size());
     std::memcpy(image.data() + 24, &spoilt, 8);
     EXPECT_THROW(IndexSnapshot::fromImage(image, "/f/"), ESnapshotError);
