@@ -7,6 +7,9 @@
 //   - match of one 10 s clip against the 105, without and with the snapshot;
 //   - match of 20 clips of 10 s in one call: wall against CPU;
 //   - fingerprinting 12 tracks (44.1 kHz stereo WAV and their 192 kbit/s MP3) against fpcalc;
+//   - fingerprint quality: bit agreement of the keys of each WAV and of its MP3 (best offset
+//     within 8 keys), and recognition of 36 noisy 10 s WAV clips against the fingerprints of
+//     the MP3s;
 //   - ORVANE_BENCH_BIG=1 adds the start with 10,000 synthetic fingerprints (18,000 keys each).
 // Files live under $ORVANE_BENCH_DIR (default /tmp)/orvane-snapshot-bench/. ORVANE_BENCH_CLI
 // names another orvane3-cli to measure (an older build, for before-and-after figures).
@@ -22,6 +25,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <bit>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -172,6 +178,112 @@ std::string MakeBigLibrary() {
     return lib;
 }
 
+/// Runs `args` and returns what it printed on stdout.
+std::string Output(const std::vector<std::string>& args) {
+    const std::string file = Base() + "output.txt";
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (std::freopen(file.c_str(), "w", stdout) == nullptr) _exit(126);
+        if (std::freopen("/dev/null", "w", stderr) == nullptr) _exit(126);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint32_t> Keys(const std::string& file) {
+    std::vector<std::uint32_t> keys;
+    std::istringstream lines(Output({Cli(), "keys", file}));
+    std::string line;
+    while (std::getline(lines, line)) keys.push_back(static_cast<std::uint32_t>(std::stoul(line, nullptr, 16)));
+    return keys;
+}
+
+/// Share of equal bits of two key sequences at the best offset within 8 keys.
+double Agreement(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    double best = 0.0;
+    for (int offset = -8; offset <= 8; ++offset) {
+        std::int64_t bits = 0;
+        std::int64_t equal = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const std::int64_t j = static_cast<std::int64_t>(i) + offset;
+            if (j < 0 || j >= static_cast<std::int64_t>(b.size())) continue;
+            bits += 32;
+            equal += 32 - std::popcount(a[i] ^ b[static_cast<std::size_t>(j)]);
+        }
+        if (bits > 0) best = std::max(best, static_cast<double>(equal) / static_cast<double>(bits));
+    }
+    return best;
+}
+
+void QualityFigures() {
+    std::printf("fingerprint quality (44.1 kHz stereo WAV against its 192 kbit/s MP3):\n");
+    double sum = 0.0;
+    double worst = 1.0;
+    for (int t = 0; t < Tracks; ++t) {
+        const std::string track = Base() + "tracks/track" + std::to_string(t);
+        const double a = Agreement(Keys(track + ".wav"), Keys(track + ".mp3"));
+        sum += a;
+        worst = std::min(worst, a);
+    }
+    std::printf("  key bit agreement: mean %.4f, worst %.4f\n", sum / Tracks, worst);
+
+    // The MP3s fingerprinted as the library; noisy WAV clips cut from the tracks as the input.
+    const std::string lib = Base() + "lib-mp3/";
+    fs::remove_all(lib);
+    fs::create_directories(lib);
+    std::vector<std::string> fingerprint = {Cli(), "fingerprint", "--out", lib};
+    for (int t = 0; t < Tracks; ++t) fingerprint.push_back(Base() + "tracks/track" + std::to_string(t) + ".mp3");
+    Run(fingerprint);
+    fs::create_directories(Base() + "noisy");
+    std::vector<std::string> match = {Cli(), "match", "--library", lib, "--format", "csv"};
+    int clips = 0;
+    for (int t = 0; t < Tracks; ++t) {
+        const auto left = test::Music(static_cast<std::uint32_t>(5000 + t), 44100u * SongSeconds, 44100);
+        for (int c = 0; c < 3; ++c) {
+            const std::size_t from = 44100u * static_cast<std::size_t>(20 + 60 * c + 3 * t);
+            test::TSamples clip(left.begin() + static_cast<std::ptrdiff_t>(from),
+                                left.begin() + static_cast<std::ptrdiff_t>(from + 44100u * ClipSeconds));
+            const test::TSamples noise = test::Noise(static_cast<std::uint32_t>(77 + 3 * t + c), clip.size(), 9000.0);
+            test::TSamples l(clip.size());
+            test::TSamples r(clip.size());
+            for (std::size_t k = 0; k < clip.size(); ++k) {
+                l[k] = static_cast<std::int16_t>(std::clamp(clip[k] + noise[k], -32768, 32767));
+                r[k] = static_cast<std::int16_t>(std::clamp(clip[k] * 3 / 4 + noise[k], -32768, 32767));
+            }
+            const std::string name = Base() + "noisy/track" + std::to_string(t) + "-" + std::to_string(c) + ".wav";
+            if (!fs::exists(name)) test::WriteWav(name, test::Interleave({l, r}), 44100, 2);
+            match.push_back(name);
+            ++clips;
+        }
+    }
+    std::istringstream rows(Output(match));
+    std::string row;
+    int right = 0;
+    int wrong = 0;
+    while (std::getline(rows, row)) {
+        // file;start_in_file;end_in_file;title;clip_begin;clip_end
+        const auto slash = row.rfind("/track");
+        const auto dash = row.find('-', slash);
+        if (slash == std::string::npos || dash == std::string::npos) continue;
+        const std::string wanted = ";" + row.substr(slash + 1, dash - slash - 1) + ";";
+        if (row.find(wanted) != std::string::npos) {
+            ++right;
+        } else {
+            ++wrong;
+        }
+    }
+    std::printf("  recognition of %d noisy clips from the MP3 fingerprints: %d right, %d wrong lines\n",
+                clips, right, wrong);
+}
+
 void StartFigures(const std::string& lib, const char* name, int runs) {
     std::printf("start (inspect --library) with %s:\n", name);
     Print("without snapshot (read, unpack, sort; snapshot written)",
@@ -208,6 +320,8 @@ int main() {
     const TFigures m = Best(3, many, KeepCache);
     Print("all clips", m);
     std::printf("  wall / cpu = %.2f\n", m.Wall / m.Cpu);
+
+    QualityFigures();
 
     std::printf("fingerprinting %d tracks of %d s (CPU seconds, fpcalc -length 0 beside):\n", Tracks,
                 SongSeconds);
