@@ -241,12 +241,12 @@ public:
     std::uint8_t* data() const { return bytes; }
     std::size_t size() const { return length; }
     /// Gives back the pages from the one holding `begin` up to the one holding `end` (not
-    /// included); touched again, they are read again from the file. Only for ranges that are
-    /// never written.
-    void release(std::size_t begin, std::size_t end) const {
+    /// included), or with `inside` only the pages wholly inside [begin, end); touched again,
+    /// they are read again from the file. Only for memory nothing has written to yet.
+    void release(std::size_t begin, std::size_t end, bool inside = false) const {
         if (!isMapped) return;
         const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        begin = begin / page * page;
+        begin = inside ? RoundUp(begin, page) : begin / page * page;
         end = end / page * page;
         if (end > begin) ::madvise(bytes + begin, end - begin, MADV_DONTNEED);
     }
@@ -599,6 +599,12 @@ void IndexSnapshot::TakeIndex(database::TMediumDB& target) {
         auto* first = reinterpret_cast<database::TDBItem*>(memory->data() + entriesOffset +
                                                            part.first * EntryBytes);
         target.SubDB(p).AdoptSections(first, static_cast<std::int32_t>(part.count), backing);
+        // The entries behind the partition's last whole section were copied out.
+        const std::uint64_t tail = part.first + part.count / database::SectionSize *
+                                                    static_cast<std::uint64_t>(database::SectionSize);
+        memory->release(static_cast<std::size_t>(entriesOffset + tail * EntryBytes),
+                        static_cast<std::size_t>(entriesOffset + (part.first + part.count) * EntryBytes),
+                        true);
     }
     target.PartitionsAdopted(true);
 }
