@@ -151,7 +151,8 @@ std::int32_t TFptLibrary::LoadOne(const std::string& path, tracking::IAnswerChan
     }
     TRefPtr<fingerprint::TSongServer> song = ReadFingerprint(path, answer);
     if (!song) return -1;
-    // Bulk mode: the keys go straight into the (unsorted) main index; a duplicate is reported.
+    // The keys go straight into the (unsorted) main index or into `into`; a duplicate is
+    // reported in bulk mode and skipped silently otherwise, as a merge would skip it.
     return InsertFingerprint(song, path, answer, merge, into);
 }
 
