@@ -14,6 +14,7 @@
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
 #include "database/TStandaloneLibrary.h"
+#include "snapshot/IndexSnapshot.h"
 #include "platform/PulseCapture.h"
 #include "platform/PulseDevices.h"
 #include "recognition/QnChServer.h"
@@ -212,7 +213,7 @@ int CmdListen(int argc, char** argv) {
     database::TStandaloneLibrary standalone(libraryDir);
     auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
            library] = standalone;
-    library.MenuItemLoadFingerprintsClick(nullptr);
+    snapshot::ReloadWithSnapshot(library, nullptr);
     PrintPosted(poster);
     for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());
     if (songs.Count() == 0) {

@@ -28,6 +28,7 @@
 #include "database/TMemorySongListView.h"
 #include "database/TPlainLibraryUi.h"
 #include "database/TStandaloneLibrary.h"
+#include "snapshot/IndexSnapshot.h"
 #include "fingerprint/FptAux.h"
 #include "fingerprint/FptFile.h"
 #include "platform/PlatformAudio.h"
@@ -274,7 +275,7 @@ int InspectLibrary(const std::string& folder, const std::string& csvFile) {
     auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
            library] = standalone;
 
-    library.MenuItemLoadFingerprintsClick(nullptr);
+    snapshot::ReloadWithSnapshot(library, nullptr);
     PrintActivities(poster);
     for (const auto& text : window.Messages) std::fprintf(stderr, "%s\n", text.c_str());
 
@@ -483,7 +484,7 @@ int CmdMatch(int argc, char** argv) {
     database::TStandaloneLibrary standalone(libraryDir);
     auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
            library] = standalone;
-    library.MenuItemLoadFingerprintsClick(nullptr);
+    snapshot::ReloadWithSnapshot(library, nullptr);
     for (auto& message : poster.TakeAll()) {
         const auto* entry = std::get_if<tracking::TActivityData>(&message);
         if (entry == nullptr || entry->Icon == tracking::TActivityIcon::aiInformation) continue;

@@ -34,6 +34,7 @@
 #include "recognition/TRecognitionPause.h"
 #include "recognition/TSearch.h"
 #include "signal/QnFFT.h"
+#include "snapshot/IndexSnapshot.h"
 #include "tracking/TActivityHistory.h"
 #include "tracking/TDateTime.h"
 #include "tracking/TEventServe.h"
@@ -297,6 +298,8 @@ void TMainForm::Init() {
                                 FView.ProgressDialog(), FView.LibraryWindow()},
         database::TLibrarySettings{FSettings->Settings.FpFolder});
     FLibrary->SetTrash(MoveFileToTrash);
+    FSnapshotCache = std::make_unique<snapshot::IndexSnapshotCache>();
+    FLibrary->SetCache(FSnapshotCache.get());
     FCommands = std::make_unique<TCommandHandler>(
         TCommandParts{FLibrary.get(), FSongList.get(), FMainDB.get(), *FPause, *FPosting, *FGuard,
                       FView.ProgressDialog(), FView.LibraryWindow(), *FConverter});

@@ -27,6 +27,10 @@
 #include "tracking/TTrayNotices.h"
 #include "tracking/capInfo.h"
 
+namespace orvane::snapshot {
+class IndexSnapshotCache;
+}
+
 namespace orvane::database {
 class TFptLibrary;
 class TMediumDB;
@@ -333,6 +337,8 @@ private:
     std::unique_ptr<playlog::TPlayLogRecorder> FPlayRecorder;
     std::unique_ptr<tracking::TLogSystem> FLogSystem;
     std::unique_ptr<TSettingsStore> FSettings;
+    // The library's reloads keep their result here; it outlives the library.
+    std::unique_ptr<snapshot::IndexSnapshotCache> FSnapshotCache;
     std::unique_ptr<database::TFptLibrary> FLibrary;
     std::unique_ptr<TCommandHandler> FCommands;
     QTimer FLogTimer;

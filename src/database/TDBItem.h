@@ -65,9 +65,21 @@ static_assert(sizeof(TDBItem) == 8, "an entry is 8 bytes, no padding");
 using TSection = std::array<TDBItem, SectionSize>;
 static_assert(sizeof(TSection) == 16384);
 
+/// Releases a section: frees one the index allocated, leaves alone one that lives in memory the
+/// index only borrows (a mapped snapshot file); `Backing` keeps that memory alive until the last
+/// of its sections goes.
+struct TSectionRelease {
+    std::shared_ptr<const void> Backing;
+    void operator()(TSection* section) const noexcept {
+        if (!Backing) std::default_delete<TSection>{}(section);
+    }
+};
+/// A partition's hold on one section.
+using TSectionPtr = std::unique_ptr<TSection, TSectionRelease>;
+
 /// Allocates one section with undefined contents. Throws std::bad_alloc when memory is short
 /// (or when a test made it fail, see TSectionFailureInjection). Thread safe.
-std::unique_ptr<TSection> NewSection();
+TSectionPtr NewSection();
 
 /// Test hook: while an instance lives, the first `allowedSections` section allocations (from
 /// any thread) succeed and every later one throws std::bad_alloc. Not nestable; tests only.

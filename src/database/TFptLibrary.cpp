@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 #include "base/Errors.h"
@@ -80,6 +81,31 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+/// The listed files with what tells that one changed; Size -1 for one that cannot be examined.
+std::vector<TFolderFile> ListedFiles(const std::string& folder,
+                                     const std::vector<std::string>& names) {
+    std::vector<TFolderFile> files;
+    files.reserve(names.size());
+    for (const std::string& name : names) {
+        TFolderFile file;
+        file.Name = name;
+        struct stat info {};
+        if (::stat((folder + name).c_str(), &info) == 0) {
+            file.Size = static_cast<std::int64_t>(info.st_size);
+            file.MTimeNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                           info.st_mtim.tv_nsec;
+            file.CTimeNs = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 +
+                           info.st_ctim.tv_nsec;
+            file.Inode = static_cast<std::uint64_t>(info.st_ino);
+            file.Device = static_cast<std::uint64_t>(info.st_dev);
+        } else {
+            file.Size = -1;
+        }
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
 }  // namespace
 
 TFptLibrary::TFptLibrary(const TLibraryParts& parts, TLibrarySettings settings) : FParts(parts) {
@@ -114,18 +140,22 @@ TRefPtr<fingerprint::TSongServer> TFptLibrary::ReadFingerprint(const std::string
 }
 
 void TFptLibrary::LoadFingerprintFile(const std::string& path, tracking::IAnswerChannel* answer) {
-    if (FParts.MainDB.Sorted()) {
-        MergeFingerprintFile(path, answer);
-        return;
-    }
-    if (!FParts.Guard.MemoryGuard(3, tracking::MemoryGuardMinimum, "", TActivityIcon::aiError,
-                                  answer)) {
-        return;
+    LoadOne(path, answer, nullptr, false);
+}
+
+std::int32_t TFptLibrary::LoadOne(const std::string& path, tracking::IAnswerChannel* answer,
+                                  TMediumDB* into, bool bulk) {
+    if (into == nullptr && FParts.MainDB.Sorted()) return MergeFingerprintFile(path, answer);
+    const bool merge = into != nullptr && !bulk;
+    if (!FParts.Guard.MemoryGuard(merge ? 4 : 3, tracking::MemoryGuardMinimum, "",
+                                  TActivityIcon::aiError, answer)) {
+        return -1;
     }
     TRefPtr<fingerprint::TSongServer> song = ReadFingerprint(path, answer);
-    if (!song) return;
-    // Bulk mode: the keys go straight into the (unsorted) main index; a duplicate is reported.
-    InsertFingerprint(song, path, answer, false);
+    if (!song) return -1;
+    // The keys go straight into the (unsorted) main index or into `into`; a duplicate is
+    // reported in bulk mode and skipped silently otherwise, as a merge would skip it.
+    return InsertFingerprint(song, path, answer, merge, into);
 }
 
 std::int32_t TFptLibrary::MergeFingerprintFile(const std::string& path,
@@ -143,7 +173,8 @@ std::int32_t TFptLibrary::MergeFingerprintFile(const std::string& path,
 
 std::int32_t TFptLibrary::InsertFingerprint(const TRefPtr<fingerprint::TSongServer>& song,
                                             const std::string& path,
-                                            tracking::IAnswerChannel* answer, bool merge) {
+                                            tracking::IAnswerChannel* answer, bool merge,
+                                            TMediumDB* into) {
     tracking::TRecognitionPauseGuard paused(FParts.Pause);
     auto start = Clock::now();
     fingerprint::DecodeKeyDeltas(*song);
@@ -157,23 +188,48 @@ std::int32_t TFptLibrary::InsertFingerprint(const TRefPtr<fingerprint::TSongServ
     if (slot < 0) return -1;
     FParts.SongList.setFileName(slot, path);
     start = Clock::now();
+    TMediumDB& target = into != nullptr ? *into : FParts.MainDB;
     try {
-        if (merge) {
+        if (merge && into == nullptr) {
             TMediumDB single;
             AddToDatabase(*song, single, slot, 0);
             single.MergeInto(FParts.MainDB);
         } else {
-            AddToDatabase(*song, FParts.MainDB, slot, 0);
+            AddToDatabase(*song, target, slot, 0);
         }
     } catch (...) {
         // No keys of a fingerprint that is not loaded may stay behind, or its slot could not
         // be reused safely.
-        FParts.MainDB.DelSong(slot);
+        target.DelSong(slot);
         FParts.SongList.freeSong(slot, false);
         throw;
     }
     FPhases.Add += SecondsSince(start);
     ++FPhases.Files;
+    FPhases.Keys += song->Length();
+    FParts.SongList.setSongServer(slot, song);
+    FParts.SongList.visualizeSong(slot);
+    return slot;
+}
+
+std::int32_t TFptLibrary::InsertSaved(const TRefPtr<fingerprint::TSongServer>& song,
+                                      const std::string& path, tracking::IAnswerChannel* answer,
+                                      bool doLog) {
+    // The same memory check as reading the file would have made.
+    if (!FParts.Guard.MemoryGuard(doLog ? 3 : 4, tracking::MemoryGuardMinimum, "",
+                                  TActivityIcon::aiError, answer)) {
+        return -1;
+    }
+    tracking::TRecognitionPauseGuard paused(FParts.Pause);
+    const std::string title = fingerprint::TitleOf(*song->SongFile());
+    if (FParts.SongList.CheckForDuplicateName_WithError(title, path, answer, doLog) != -1) {
+        return -1;
+    }
+    const std::int32_t slot = FParts.SongList.reserveSongIndex();
+    if (slot < 0) return -1;
+    FParts.SongList.setFileName(slot, path);
+    ++FPhases.Files;
+    ++FPhases.SavedFiles;
     FPhases.Keys += song->Length();
     FParts.SongList.setSongServer(slot, song);
     FParts.SongList.visualizeSong(slot);
@@ -258,11 +314,116 @@ void TFptLibrary::MenuItemLoadFingerprintsClick(tracking::IAnswerChannel* sender
         sender->CreateAnswer("Reading fingerprints from hard disk...");
     }
     const auto count = static_cast<std::int32_t>(names.size());
-    if (count > BulkThreshold) FParts.MainDB.SetSorted(false);
+    const bool bulk = count > BulkThreshold;
+    if (bulk) FParts.MainDB.SetSorted(false);
     const std::int32_t before = FParts.SongList.Count();
-    for (std::int32_t done = 0; done < count;) {
+
+    std::vector<TFolderFile> files;
+    std::unique_ptr<ISavedLibrary> saved;
+    if (FCache != nullptr) {
+        files = ListedFiles(folder, names);
+        const auto start = Clock::now();
+        std::string refusal;
         try {
-            LoadFingerprintFile(folder + names[static_cast<std::size_t>(done)], sender);
+            saved = FCache->Open(folder, refusal);
+        } catch (const std::exception& e) {
+            saved.reset();
+            refusal = e.what();
+        }
+        if (!refusal.empty()) FParts.Posting.PostActivity(refusal, TActivityIcon::aiInformation);
+        // Saved slots are the slots of a reload into an empty song list.
+        if (FParts.SongList.SlotCount() != 0) saved.reset();
+        FPhases.Saved += SecondsSince(start);
+    }
+    std::vector<std::int32_t> slotOfFile;
+    bool complete = false;
+    try {
+        complete = ReloadFiles(folder, names, files, saved.get(), bulk, sender, slotOfFile);
+    } catch (const std::exception& e) {
+        // Taking over the saved index failed: the fingerprints listed so far have no keys, so
+        // everything is read again from the files.
+        FParts.MainDB.Clear();
+        FParts.SongList.clear();
+        if (bulk) FParts.MainDB.SetSorted(false);
+        FParts.Posting.PostActivity(e.what(), TActivityIcon::aiInformation);
+        saved.reset();
+        complete = ReloadFiles(folder, names, files, nullptr, bulk, sender, slotOfFile);
+    }
+    if (user) FParts.Progress.HideStats();
+    const std::int32_t loaded = FParts.SongList.Count() - before;
+    FParts.Posting.AnswerOrPostActivity(
+        sender,
+        loaded == 1 ? std::string("1 fingerprint was loaded into memory")
+                    : std::to_string(loaded) + " fingerprints were loaded into memory",
+        TActivityIcon::aiInformation);
+    if (!user) sender->CreateAnswer("Optimizing database...");
+    OptimizeIndex(user);
+
+    const bool unchanged = saved != nullptr && complete && FSavedUnchanged;
+    if (FCache != nullptr && complete && !unchanged && FParts.MainDB.Sorted()) {
+        const auto start = Clock::now();
+        std::string error;
+        if (!FCache->Save(folder, files, slotOfFile, FParts.SongList, FParts.MainDB, error)) {
+            FParts.Posting.PostActivity(error, TActivityIcon::aiInformation);
+        }
+        FPhases.Save += SecondsSince(start);
+    }
+}
+
+bool TFptLibrary::ReloadFiles(const std::string& folder, const std::vector<std::string>& names,
+                              const std::vector<TFolderFile>& files, ISavedLibrary* saved,
+                              bool bulk, tracking::IAnswerChannel* sender,
+                              std::vector<std::int32_t>& slotOfFile) {
+    const bool user = sender == nullptr;
+    const auto count = static_cast<std::int32_t>(names.size());
+    slotOfFile.assign(names.size(), -1);
+    FSavedUnchanged = false;
+
+    // Which listed file is unchanged since it was saved, and in which saved slot it is.
+    std::vector<std::int32_t> savedSlotOfFile(names.size(), -1);
+    std::vector<std::int32_t> newSlotOfSaved;
+    if (saved != nullptr) {
+        const auto start = Clock::now();
+        std::unordered_map<std::string, std::size_t> savedByName;
+        for (std::size_t j = 0; j < saved->Files().size(); ++j) {
+            savedByName.emplace(saved->Files()[j].Name, j);
+        }
+        for (std::size_t i = 0; i < files.size() && i < names.size(); ++i) {
+            const auto found = savedByName.find(files[i].Name);
+            if (files[i].Size < 0 || found == savedByName.end()) continue;
+            if (saved->Files()[found->second] == files[i]) {
+                savedSlotOfFile[i] = saved->SlotOfFile(found->second);
+            }
+        }
+        newSlotOfSaved.assign(static_cast<std::size_t>(saved->SlotCount()), -1);
+        FPhases.Saved += SecondsSince(start);
+    }
+    // Keys of the files read in this reload while the saved index is taken over.
+    TMediumDB fresh;
+    fresh.SetShareMode(FParts.MainDB.ShareMode());
+
+    std::int32_t done = 0;
+    while (done < count) {
+        const auto i = static_cast<std::size_t>(done);
+        try {
+            TRefPtr<fingerprint::TSongServer> song;
+            const std::int32_t savedSlot = savedSlotOfFile[i];
+            if (savedSlot >= 0) {
+                try {
+                    song = saved->Fingerprint(savedSlot);
+                } catch (const EError&) {
+                    song = {};  // read from its file below
+                }
+            }
+            if (song) {
+                slotOfFile[i] = InsertSaved(song, folder + names[i], sender, bulk);
+                if (slotOfFile[i] >= 0) {
+                    newSlotOfSaved[static_cast<std::size_t>(savedSlot)] = slotOfFile[i];
+                }
+            } else {
+                slotOfFile[i] =
+                    LoadOne(folder + names[i], sender, saved != nullptr ? &fresh : nullptr, bulk);
+            }
         } catch (const std::exception& e) {
             FParts.Posting.AnswerOrPostActivity(sender, e.what(), TActivityIcon::aiInformation);
         }
@@ -274,15 +435,26 @@ void TFptLibrary::MenuItemLoadFingerprintsClick(tracking::IAnswerChannel* sender
         }
         if (user && FParts.Progress.Cancelled()) break;
     }
-    if (user) FParts.Progress.HideStats();
-    const std::int32_t loaded = FParts.SongList.Count() - before;
-    FParts.Posting.AnswerOrPostActivity(
-        sender,
-        loaded == 1 ? std::string("1 fingerprint was loaded into memory")
-                    : std::to_string(loaded) + " fingerprints were loaded into memory",
-        TActivityIcon::aiInformation);
-    if (!user) sender->CreateAnswer("Optimizing database...");
-    OptimizeIndex(user);
+    if (saved == nullptr) return done == count;
+
+    // The saved index with the saved slots turned into this reload's slots (entries of files
+    // that are gone, changed or not loaded now are dropped), and the keys read now merged in.
+    const auto start = Clock::now();
+    tracking::TRecognitionPauseGuard paused(FParts.Pause);
+    bool identity = fresh.Empty();
+    for (std::size_t s = 0; identity && s < newSlotOfSaved.size(); ++s) {
+        identity = newSlotOfSaved[s] == static_cast<std::int32_t>(s);
+    }
+    TMediumDB built;
+    built.SetShareMode(FParts.MainDB.ShareMode());
+    saved->TakeIndex(built);
+    if (!identity) built.RenumberSongs(newSlotOfSaved);
+    if (!fresh.Empty()) fresh.MergeInto(built);
+    built.FastMoveOrMergeInto(FParts.MainDB);
+    FParts.MainDB.SetSorted(true);
+    FSavedUnchanged = identity;
+    FPhases.Saved += SecondsSince(start);
+    return done == count;
 }
 
 void TFptLibrary::MenuItemClearSonglistClick(tracking::IAnswerChannel* sender) {

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "database/ILibraryCache.h"
 #include "database/ILibraryUi.h"
 #include "database/TDeletionList.h"
 #include "database/TMediumDB.h"
@@ -54,8 +56,11 @@ struct TLoadPhases {
     double Decode = 0;  ///< undoing the key deltas
     double Add = 0;     ///< entering keys into the index (merging included)
     double Sort = 0;    ///< optimising the index
+    double Saved = 0;   ///< opening and taking over a saved library (cache)
+    double Save = 0;    ///< saving the library to the cache
     std::int64_t Files = 0;
     std::int64_t Keys = 0;
+    std::int64_t SavedFiles = 0;  ///< fingerprints taken from the cache instead of their files
 };
 
 class TFptLibrary {
@@ -108,6 +113,13 @@ public:
     /// The deletion list's Apply over the current list (window events pumped after 0.5 s).
     TDeletionListResult ApplyDeletionList(std::vector<std::string> lines, bool& doCancel);
 
+    /// The cache the reload consults and fills (none by default); not owned, must outlive the
+    /// library or be detached with nullptr. A reload whose folder is unchanged takes the saved
+    /// fingerprints and index; changed files are read, removed ones dropped; messages, skipped
+    /// duplicates and the list come out as after a reload without it.
+    void SetCache(ILibraryCache* cache) { FCache = cache; }
+    ILibraryCache* Cache() const { return FCache; }
+
     /// Phase timings of loading.
     const TLoadPhases& Phases() const { return FPhases; }
     void ResetPhases() { FPhases = TLoadPhases{}; }
@@ -119,7 +131,24 @@ private:
     /// second. Returns the slot or -1.
     std::int32_t InsertFingerprint(const TRefPtr<fingerprint::TSongServer>& song,
                                    const std::string& path, tracking::IAnswerChannel* answer,
-                                   bool merge);
+                                   bool merge, TMediumDB* into = nullptr);
+    /// Reads and inserts one file as a reload does: merged into the sorted main index or, in
+    /// bulk mode, added straight into it; with `into`, added into that index instead (doLog as
+    /// in bulk mode when `bulk`). Returns the slot or -1.
+    std::int32_t LoadOne(const std::string& path, tracking::IAnswerChannel* answer,
+                         TMediumDB* into, bool bulk);
+    /// Inserts a fingerprint whose keys are already in the index being built: checks the title,
+    /// takes a slot and shows it. Returns the slot or -1.
+    std::int32_t InsertSaved(const TRefPtr<fingerprint::TSongServer>& song,
+                             const std::string& path, tracking::IAnswerChannel* answer,
+                             bool doLog);
+    /// The loop of the reload over the listed files; with `saved`, unchanged files come from it
+    /// and the saved index is taken over. Fills the slot each file went to; returns true when
+    /// every file was handled (no memory stop, no cancel). Throws when taking over the saved
+    /// index fails (the song list then holds fingerprints without keys and must be cleared).
+    bool ReloadFiles(const std::string& folder, const std::vector<std::string>& names,
+                     const std::vector<TFolderFile>& files, ISavedLibrary* saved, bool bulk,
+                     tracking::IAnswerChannel* sender, std::vector<std::int32_t>& slotOfFile);
     TRefPtr<fingerprint::TSongServer> ReadFingerprint(const std::string& path,
                                                       tracking::IAnswerChannel* answer);
     void TellUserOrSender(tracking::IAnswerChannel* sender, const std::string& text);
@@ -130,6 +159,8 @@ private:
     TLibrarySettings FSettings;
     TLoadPhases FPhases;
     TMoveToTrash FMoveToTrash;
+    ILibraryCache* FCache = nullptr;
+    bool FSavedUnchanged = false;  ///< the last reload took the saved library as it was
 };
 
 }  // namespace orvane::database

@@ -115,6 +115,13 @@ void TMediumDB::FastMoveOrMergeInto(TMediumDB& target) {
     std::swap(FEmpty, target.FEmpty);
 }
 
+void TMediumDB::RenumberSongs(std::span<const std::int32_t> newSongNo) noexcept {
+    for (auto& sub : SubDBs) {
+        sub.RenumberSongs(newSongNo);
+    }
+    UpdateEmpty();
+}
+
 void TMediumDB::Clear() noexcept {
     for (auto& sub : SubDBs) {
         sub.Clear();

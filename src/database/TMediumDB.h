@@ -85,6 +85,16 @@ public:
     /// Sorted flags are not). Into a non-empty target: MergeInto. Throws as Sort / MergeInto.
     void FastMoveOrMergeInto(TMediumDB& target);
 
+    /// Renumbers the songs of every partition (TSubMediumDB::RenumberSongs); Empty is updated,
+    /// Sorted not (the order of the kept entries does not change).
+    void RenumberSongs(std::span<const std::int32_t> newSongNo) noexcept;
+    /// After the partitions were filled through SubDB(p).AdoptSections: Empty from the counts,
+    /// Sorted as the caller promises.
+    void PartitionsAdopted(bool sorted) noexcept {
+        FSorted = sorted;
+        UpdateEmpty();
+    }
+
     /// Kept for the callers that ask for it: checks nothing and never fails.
     void CheckIntegrity() const noexcept {}
     /// Frees every partition's sections; sorted and empty.

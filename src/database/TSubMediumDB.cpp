@@ -23,13 +23,13 @@ constexpr std::int64_t MaxEntries = std::numeric_limits<std::int32_t>::max();
 
 }  // namespace
 
-std::unique_ptr<TSection> NewSection() {
+TSectionPtr NewSection() {
     if (GInjectionActive.load(std::memory_order_relaxed) &&
         GSectionsAllowed.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         throw std::bad_alloc();
     }
     // Contents stay undefined: every slot is written before it is counted.
-    return std::make_unique_for_overwrite<TSection>();
+    return TSectionPtr(std::make_unique_for_overwrite<TSection>().release());
 }
 
 TSectionFailureInjection::TSectionFailureInjection(std::int64_t allowedSections) {
@@ -350,6 +350,42 @@ void TSubMediumDB::MoveUp(std::int32_t first, std::int32_t last, std::int32_t sh
     }
 }
 
+void TSubMediumDB::RenumberSongs(std::span<const std::int32_t> newSongNo) noexcept {
+    std::int32_t w = 0;
+    for (std::int32_t i = 0; i < FCount; ++i) {
+        const TDBItem item = At(i);
+        const auto old = static_cast<std::size_t>(item.SongNo());
+        const std::int32_t song = old < newSongNo.size() ? newSongNo[old] : -1;
+        if (song >= 0) {
+            At(w++) = TDBItem::Pack(item.EntryKey(), item.LineNo(), song);
+        }
+    }
+    FCount = w;
+}
+
+void TSubMediumDB::AdoptSections(TDBItem* entries, std::int32_t count,
+                                 const std::shared_ptr<const void>& backing) {
+    if (count < 0) throw EInvalidOperation("Negative entry count");
+    const std::int32_t whole = count / SectionSize;
+    const std::int32_t rest = count % SectionSize;
+    std::vector<TSectionPtr> adopted;
+    adopted.reserve(static_cast<std::size_t>(whole + (rest > 0 ? 1 : 0)));
+    for (std::int32_t i = 0; i < whole; ++i) {
+        // A section is nothing but 2048 consecutive entries.
+        adopted.emplace_back(reinterpret_cast<TSection*>(entries + std::ptrdiff_t{i} * SectionSize),
+                             TSectionRelease{backing});
+    }
+    if (rest > 0) {
+        // The entries behind the last partial section belong to the next partition.
+        TSectionPtr tail = NewSection();
+        std::memcpy(tail->data(), entries + std::ptrdiff_t{whole} * SectionSize,
+                    static_cast<std::size_t>(rest) * sizeof(TDBItem));
+        adopted.push_back(std::move(tail));
+    }
+    FPSection = std::move(adopted);
+    FCount = count;
+}
+
 void TSubMediumDB::Clear() noexcept {
     FPSection.clear();
     FPSection.shrink_to_fit();
@@ -358,7 +394,7 @@ void TSubMediumDB::Clear() noexcept {
 
 std::size_t TSubMediumDB::AllocatedBytes() const noexcept {
     return FPSection.size() * sizeof(TSection) +
-           FPSection.capacity() * sizeof(std::unique_ptr<TSection>);
+           FPSection.capacity() * sizeof(TSectionPtr);
 }
 
 }  // namespace orvane::database

@@ -80,6 +80,25 @@ public:
     /// itself or past 2^31 entries.
     void MergeInto(TSubMediumDB& target);
 
+    /// Gives every entry a new song number: an entry of song s is kept as song newSongNo[s]
+    /// when that is 0 or more and dropped otherwise (also when s lies beyond the table). The
+    /// kept entries keep their order, so a sorted partition stays sorted. Capacity unchanged.
+    void RenumberSongs(std::span<const std::int32_t> newSongNo) noexcept;
+
+    /// Number of sections and the entries of section i (0..SectionCount()-1), for writing the
+    /// index out; entries beyond Count() in the last section are undefined.
+    std::int32_t SectionCount() const noexcept { return static_cast<std::int32_t>(FPSection.size()); }
+    const TDBItem* SectionData(std::int32_t i) const noexcept {
+        return FPSection[static_cast<std::size_t>(i)]->data();
+    }
+    /// Replaces the contents by the `count` consecutive entries at `entries` (8-byte aligned,
+    /// memory of `backing`): every whole section of 2048 is used where it lies (the partition
+    /// keeps `backing` alive, never frees it and writes changes in place, so it must stay
+    /// writable); the rest is copied into a section of its own, whose free slots the partition
+    /// may fill. Throws std::bad_alloc (the partition is then unchanged).
+    void AdoptSections(TDBItem* entries, std::int32_t count,
+                       const std::shared_ptr<const void>& backing);
+
     /// Kept for the callers that ask for it: checks nothing and never fails.
     void CheckIntegrity() const noexcept {}
     /// Frees all sections; Count 0.
@@ -114,7 +133,7 @@ private:
     void RemoveSortedSongs(std::span<const std::int32_t> sortedSongNos) noexcept;
 
     std::int32_t FCount = 0;
-    std::vector<std::unique_ptr<TSection>> FPSection;
+    std::vector<TSectionPtr> FPSection;
 };
 
 }  // namespace orvane::database

@@ -24,11 +24,16 @@ QnChServer::QnChServer(TRecognitionLock& lock, IBlockProcessor& search,
     FLock.PauseAcknowledged.store(false);
 }
 
-QnChServer::~QnChServer() { Terminate(); }
+QnChServer::~QnChServer() {
+    Terminate();
+    // The channels outlive the thread; they must not wake what is gone.
+    for (TChannelBasic* channel : FChannels) channel->SetRecognitionWakeup(nullptr);
+}
 
 void QnChServer::AddChannel(TChannelBasic& channel) {
     std::lock_guard guard(FLock);
     FChannels.push_back(&channel);
+    channel.SetRecognitionWakeup(&FWakeup);
 }
 
 void QnChServer::Start() {
@@ -114,7 +119,8 @@ void QnChServer::Execute(std::stop_token stop) {
     FPassNumber = 0;
     while (!stop.stop_requested()) {
         if (!Pass()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(IdleSleepMs));
+            // Audio in keeps this pacing; a file channel wakes the thread when it has data.
+            FWakeup.WaitFor(stop, std::chrono::milliseconds(IdleSleepMs));
             RefreshWindow();
         }
     }

@@ -16,6 +16,7 @@
 #include "recognition/TChannelBasic.h"
 #include "recognition/TRecognitionLock.h"
 #include "recognition/TSearch.h"
+#include "recognition/TWakeup.h"
 
 namespace orvane::signal {
 class QnKeyConversion;
@@ -50,13 +51,17 @@ public:
     /// search reads) must outlive it; none is owned.
     QnChServer(TRecognitionLock& lock, IBlockProcessor& search,
                const signal::QnKeyConversion& converter, TSearchSettings& settings);
-    /// Terminate().
+    /// Terminate(); the channels' wake-up is taken back.
     ~QnChServer() override;
     QnChServer(const QnChServer&) = delete;
     QnChServer& operator=(const QnChServer&) = delete;
 
-    /// Adds a channel to the table (it must outlive the thread). Before Start. Main thread.
+    /// Adds a channel to the table (it must outlive the thread) and gives it the thread's
+    /// wake-up, which a channel playing a file uses to end the idle wait at once. Before Start.
+    /// Main thread.
     void AddChannel(TChannelBasic& channel);
+    /// Ends the current idle wait (or the next one) at once. Thread safe.
+    void Wake() { FWakeup.Notify(); }
     /// Starts the loop. Once. Main thread.
     void Start();
     /// Asks the loop to end and waits for it; the loop ends at its next check. Main thread.
@@ -87,8 +92,9 @@ public:
     /// Releases every reference held in every channel's history. Main thread, paused.
     void ReleaseAll() override;
 
-    /// The loop: until terminated, one pass after another (see Pass), sleeping 35 ms after an
-    /// idle pass. Recognition thread.
+    /// The loop: until terminated, one pass after another (see Pass), waiting 35 ms after an
+    /// idle pass unless woken earlier (Wake: a file channel's new data or end; Terminate).
+    /// Recognition thread.
     void Execute(std::stop_token stop);
     /// One pass: under the recognition lock, unless a pause is requested, every active channel
     /// with new data (starting with a different channel each pass) is emptied; returns whether
@@ -109,6 +115,7 @@ private:
     std::atomic<std::int64_t> FPassCount{0};
     std::atomic<std::int32_t> FNativeTid{0};
     std::atomic<bool> FRunning{false};
+    TWakeup FWakeup;
     std::jthread FThread;
 };
 

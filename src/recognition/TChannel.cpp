@@ -10,8 +10,10 @@ namespace orvane::recognition {
 
 namespace {
 
-/// How long the reading thread waits when the ring is full or the end of the file is waiting
-/// to be analysed, instead of spinning on a core the recognition thread needs.
+/// How long the reading thread waits at most when the ring is full or the end of the file is
+/// waiting to be analysed; the recognition thread wakes it as soon as it has taken blocks.
+constexpr auto ConsumedWait = std::chrono::milliseconds(20);
+/// How long the reading thread waits for the switch lock between tries.
 constexpr auto ReaderWait = std::chrono::microseconds(500);
 
 constexpr double SecondsPerDay = 86400.0;
@@ -30,6 +32,7 @@ TManualChannelThread::~TManualChannelThread() {
         return;
     }
     FThread.request_stop();
+    Parent.FConsumed.Notify();  // a reader waiting for the consumer sees the request at once
     FThread.join();
 }
 
@@ -171,7 +174,11 @@ bool TChannel::ReadFileChunks() {
         PublishBlock(static_cast<double>(FFileSamples) / EngineSampleRate / SecondsPerDay);
         ++written;
     }
-    if (written == 0) std::this_thread::sleep_for(ReaderWait);
+    if (written > 0) {
+        WakeRecognition();
+    } else {
+        FConsumed.WaitFor(ConsumedWait);
+    }
     return false;
 }
 
@@ -182,8 +189,9 @@ void TChannel::FileEnded(std::stop_token stop, const std::string& error) {
     }
     // The end of the file is analysed before the channel goes off: switching off clears the
     // ring, which would drop up to 28 blocks (10 s) of audio still waiting.
+    WakeRecognition();
     while (!stop.stop_requested() && HasProcessableBlock()) {
-        std::this_thread::sleep_for(ReaderWait);
+        FConsumed.WaitFor(stop, ConsumedWait);
     }
     // The main thread may hold the switch lock to stop this very thread; then it has asked us to
     // stop, and we leave instead of waiting for the lock.

@@ -79,7 +79,8 @@ public:
     /// Up to 5 chunks into the stream ring while it is not full; true when the file has ended
     /// (a short last chunk is dropped). A reader error propagates. Each block is stamped with
     /// the exact end of its audio in the file: samples delivered / 11025 s. When the ring is
-    /// full it waits a moment instead of spinning. Reading thread.
+    /// full it waits until the recognition thread has taken blocks (at most 20 ms); after new
+    /// blocks it wakes the recognition thread. Reading thread.
     bool ReadFileChunks();
 
     /// The capture device (may be null).

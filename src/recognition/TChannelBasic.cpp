@@ -71,6 +71,7 @@ void TChannelBasic::WriteActive(bool value) {
     }
     if (logSystem != nullptr) logSystem->HandleChannel(FId);
     isActive.store(value, std::memory_order_release);
+    FSwitched.Notify();
 }
 
 void TChannelBasic::SetMode(ChannelMode mode) {
@@ -250,6 +251,7 @@ std::int32_t TChannelBasic::ProcessWaitingBlocks(IBlockProcessor& search) {
         ProcessNewWavDataAndSearch(search);
         ++processed;
     }
+    if (processed > 0) FConsumed.Notify();
     return processed;
 }
 

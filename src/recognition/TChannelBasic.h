@@ -25,6 +25,7 @@
 #include "recognition/FoundItem.h"
 #include "recognition/IAudioCapture.h"
 #include "recognition/TRecognitionLock.h"
+#include "recognition/TWakeup.h"
 #include "signal/QnFFT.h"
 #include "tracking/TLogSystem.h"
 #include "tracking/TPosting.h"
@@ -138,6 +139,11 @@ public:
     /// Where the analysed audio ends: StreamTime[ReadPos], the stamp of the block the last
     /// processed frames reached into. In file mode seconds of the file / 86400. Consumer.
     tracking::TDateTime AnalysedStreamTime() const;
+    /// The recognition thread's wake-up (set by the thread when the channel is added; may stay
+    /// null). The producer of a file channel notifies it. Before the thread starts.
+    void SetRecognitionWakeup(TWakeup* wakeup) { FRecognitionWakeup.store(wakeup); }
+    /// Waits until the channel was switched on or off, or `limit` has passed. Any thread.
+    void WaitForSwitch(std::chrono::microseconds limit) { FSwitched.WaitFor(limit); }
     /// Copies E_Copy into the converter's spectrum E. Consumer.
     void LoadSpectrum(signal::QnKeyConversion& converter) const { converter.E = E_Copy; }
     /// Copies the converter's spectrum E into E_Copy. Consumer.
@@ -208,6 +214,13 @@ protected:
     /// Stamps block WritePos, publishes it and advances WritePos. Producer.
     void PublishBlock(tracking::TDateTime stamp);
     void SetLastInputError(std::string text);
+    /// Wakes the recognition thread (new data or the end of a file). Producer.
+    void WakeRecognition() {
+        if (TWakeup* wakeup = FRecognitionWakeup.load()) wakeup->Notify();
+    }
+    /// Notified by the consumer after it took blocks out of the ring: the producer waits on it
+    /// while the ring is full or the end of its file is still being analysed.
+    TWakeup FConsumed;
 
     TRecognitionLock& FRecognitionLock;
     const tracking::TPosting& FPosting;
@@ -219,6 +232,8 @@ private:
     void FillBlock(const std::uint8_t* data, std::uint32_t size);
 
     std::atomic<bool> isActive{false};
+    std::atomic<TWakeup*> FRecognitionWakeup{nullptr};
+    TWakeup FSwitched;  // notified by every switch on or off
     const std::int32_t FId;
     mutable std::mutex FCaptionLock;  // guards FCaption
     std::string FCaption;

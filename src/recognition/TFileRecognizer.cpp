@@ -97,7 +97,7 @@ TFileRecognition TFileRecognizer::Recognize(const std::string& fileName) const {
         return result;
     }
     // The reading thread switches the channel off once the whole file has been analysed.
-    while (channel.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (channel.Active()) channel.WaitForSwitch(std::chrono::milliseconds(100));
     server.Terminate();
     channel.SetLogSystem(nullptr);
     result.Seconds = clock.Now() * SecondsPerDay;

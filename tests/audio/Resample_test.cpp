@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "base/Errors.h"
 #include "support/TestSignals.h"
 
 namespace orvane::audio {
@@ -89,6 +90,81 @@ TEST(TResampleTo11025, InterpolatesLinearlyAndKeepsTheExtremes) {
     const std::vector<std::int16_t> e = Feed(extremes, 1);
     ASSERT_FALSE(e.empty());
     EXPECT_EQ(e[0], 32767);
+}
+
+/// |H(f)| of the decimator's filter in dB, from its taps (centre at tap `half`).
+double GainDb(const TDecimator& decimator, double hz, double rate) {
+    double re = 0.0;
+    double im = 0.0;
+    const auto& taps = decimator.Taps();
+    for (std::size_t n = 0; n < taps.size(); ++n) {
+        const double phase = 2.0 * M_PI * hz / rate * static_cast<double>(n);
+        re += taps[n] * std::cos(phase);
+        im -= taps[n] * std::sin(phase);
+    }
+    return 20.0 * std::log10(std::hypot(re, im));
+}
+
+struct TDecimation {
+    int Factor;
+    std::uint32_t Rate;
+};
+
+class DecimatorFilter : public ::testing::TestWithParam<TDecimation> {};
+
+TEST_P(DecimatorFilter, IsFlatOverTheKeyBandsAndStopsWhatWouldFoldIntoThem) {
+    const TDecimator decimator(GetParam().Factor, GetParam().Rate);
+    const double rate = GetParam().Rate;
+    for (double hz = 0.0; hz <= 2500.0; hz += 25.0) {
+        ASSERT_NEAR(GainDb(decimator, hz, rate), 0.0, 0.01) << hz << " Hz";
+    }
+    for (double hz = 8000.0; hz <= rate / 2.0; hz += 50.0) {
+        ASSERT_LT(GainDb(decimator, hz, rate), -75.0) << hz << " Hz";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DecimatorFilter,
+                         ::testing::Values(TDecimation{4, 44100}, TDecimation{2, 22050},
+                                           TDecimation{3, 48000}, TDecimation{2, 32000},
+                                           TDecimation{8, 88200}));
+
+std::vector<float> Decimate(const std::vector<float>& in, std::size_t blockSize) {
+    TDecimator decimator(4, 44100);
+    std::vector<float> out;
+    for (std::size_t i = 0; i < in.size(); i += blockSize) {
+        decimator.Process(in.data() + i, std::min(blockSize, in.size() - i), out);
+    }
+    decimator.Flush(out);
+    return out;
+}
+
+TEST(TDecimator, KeepsATonesPhaseAndLevelAndGivesOneOutputPerFactorInputs) {
+    std::vector<float> tone(44100 + 3);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = static_cast<float>(10000.0 * std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(i) / 44100.0));
+    }
+    const std::vector<float> out = Decimate(tone, 4096);
+    ASSERT_EQ(out.size(), (tone.size() + 3) / 4);  // centres 0, 4, ... up to the last input
+    // Not delayed: output k is the tone at input sample 4 k (away from the silent edges).
+    for (std::size_t k = 100; k + 100 < out.size(); ++k) {
+        ASSERT_NEAR(out[k], tone[4 * k], 2.0) << k;
+    }
+}
+
+TEST(TDecimator, GivesTheSameOutputWhateverTheBlocksItIsFedIn) {
+    std::vector<float> noise;
+    for (std::int16_t v : test::Noise(5, 30011, 20000.0)) noise.push_back(static_cast<float>(v));
+    const std::vector<float> whole = Decimate(noise, noise.size());
+    for (std::size_t block : {1u, 3u, 47u, 4096u}) {
+        EXPECT_EQ(Decimate(noise, block), whole) << block;
+    }
+}
+
+TEST(TDecimator, RefusesFactorsAndRatesItCannotServe) {
+    EXPECT_THROW(TDecimator(1, 44100), EInvalidOperation);
+    EXPECT_THROW(TDecimator(9, 99225), EInvalidOperation);
+    EXPECT_THROW(TDecimator(2, 16000), EInvalidOperation);  // 8 kHz out cannot carry 5.5 kHz
+    EXPECT_NO_THROW(TDecimator(2, 22050));
 }
 
 }  // namespace

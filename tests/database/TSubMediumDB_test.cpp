@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
@@ -415,6 +416,34 @@ TEST(TSubMediumDB, MergeIntoItselfIsRefused) {
     Fill(sub, {1, 2});
     EXPECT_THROW(sub.MergeInto(sub), EInvalidOperation);
     EXPECT_EQ(sub.Count(), 2);
+}
+
+TEST(TSubMediumDB, AdoptedEntriesAreUsedInPlaceAndGrowthNeverWritesBehindThem) {
+    // 5000 entries of one partition followed by entries of the next one in the same memory.
+    auto memory = std::make_shared<std::vector<TDBItem>>(5000 + 100);
+    for (std::int32_t i = 0; i < 5100; ++i) {
+        (*memory)[static_cast<std::size_t>(i)] = TDBItem::Pack(static_cast<std::uint32_t>(i), i, 7);
+    }
+    TSubMediumDB sub;
+    sub.AdoptSections(memory->data(), 5000, memory);
+    EXPECT_EQ(sub.Count(), 5000);
+    EXPECT_EQ(sub.Size(), 3 * SectionSize);
+    EXPECT_EQ(sub.SectionData(0), memory->data());             // whole sections in place
+    EXPECT_EQ(sub.SectionData(1), memory->data() + SectionSize);
+    EXPECT_NE(sub.SectionData(2), memory->data() + 2 * SectionSize);  // the rest is a copy
+    sub.Add(TDBItem::Pack(0xFFFFF, 1, 9));
+    sub.SetItem(10, TDBItem::Pack(10, 10, 8));
+    EXPECT_EQ((*memory)[10].SongNo(), 8);  // changes of adopted entries land in place
+    for (std::int32_t i = 5000; i < 5100; ++i) {
+        EXPECT_EQ((*memory)[static_cast<std::size_t>(i)].LineNo(), i) << "entry behind overwritten";
+    }
+    EXPECT_EQ(sub.Item(4999).LineNo(), 4999);
+    EXPECT_EQ(sub.Item(5000).SongNo(), 9);
+    std::weak_ptr<std::vector<TDBItem>> alive = memory;
+    memory.reset();
+    EXPECT_FALSE(alive.expired()) << "the partition keeps its memory";
+    sub.Clear();
+    EXPECT_TRUE(alive.expired());
 }
 
 }  // namespace

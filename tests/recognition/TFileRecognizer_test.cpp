@@ -120,6 +120,53 @@ TEST(TFileRecognizer, GivesTheSameClipsOnEveryRun) {
     EXPECT_NEAR(one.Clips[0].ClipStartInFile, 3.0, 0.1);
 }
 
+/// Three clips back to back in noise, the middle one twice: every logged line and position as
+/// the recognition gave them when the reading thread and the recognition thread still slept
+/// between blocks. They are computed on stream time, so how fast the threads hand the blocks
+/// over must not change a digit.
+TEST(TFileRecognizer, LinesAndPositionsDoNotDependOnHowTheThreadsHandOver) {
+    orvane::test::TTempDir dir;
+    TSearchKit kit;
+    const TSamples a = orvane::test::Music(11, 14 * Rate);
+    const TSamples b = orvane::test::Music(22, 9 * Rate);
+    const TSamples c = orvane::test::Music(33, 17 * Rate);
+    kit.AddClip("Alpha", FingerprintKeys(dir, a));
+    kit.AddClip("Bravo", FingerprintKeys(dir, b));
+    kit.AddClip("Charlie", FingerprintKeys(dir, c));
+    TSamples stream = orvane::test::Noise(5, Rate / 2, 300.0);
+    for (const TSamples* part : {&a, &b, &c, &b}) stream.insert(stream.end(), part->begin(), part->end());
+    const std::string file = dir.File("stream.wav");
+    orvane::test::WriteWav(file, WithNoise(stream, 20.0, 77), Rate);
+
+    TFileRecognizer recognizer(kit.Songs, kit.Index, TRecognitionOptions{false, false, true, true});
+    const TFileRecognition result = recognizer.Recognize(file);
+    ASSERT_TRUE(result.Read) << result.Error;
+    struct TExpected {
+        const char* Line;
+        double StartInFile, EndInFile, ClipBegin, ClipEnd;
+    };
+    const TExpected expected[] = {
+        {"Channel01 | file: Alpha [0:00 - 0:13] (0:13)", 0.49922901798538044, 13.070975056689344,
+         0, 12.571745681762696},
+        {"Channel01 | file: Bravo [0:01 - 0:08] (0:07)", 15.520226757369613, 22.962675736961447,
+         1.0193650722503662, 8.4618137359619148},
+        {"Channel01 | file: Charlie [0:03 - 0:16] (0:13)", 26.375555555555554, 39.367573696145129,
+         2.8769612312316895, 15.868979263305665},
+        {"Channel01 | file: Bravo [0:01 - 0:08] (0:07)", 41.213106575963721, 48.075056689342404,
+         0.71750569343566895, 7.5794556617736815},
+    };
+    ASSERT_EQ(result.Clips.size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const auto& clip = result.Clips[i];
+        EXPECT_EQ(clip.Logged.Line, expected[i].Line);
+        EXPECT_EQ(clip.StartInFile, expected[i].StartInFile) << i;
+        EXPECT_EQ(clip.EndInFile, expected[i].EndInFile) << i;
+        EXPECT_EQ(clip.ClipBegin, expected[i].ClipBegin) << i;
+        EXPECT_EQ(clip.ClipEnd, expected[i].ClipEnd) << i;
+    }
+    EXPECT_EQ(result.Seconds, 49.040544217687078);
+}
+
 TEST(TFileRecognizer, AudioNotInTheLibraryGivesNothing) {
     orvane::test::TTempDir dir;
     TSearchKit kit;

@@ -7,6 +7,7 @@ cli=$1
 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export XDG_CACHE_HOME="$work/cache"  # never the index snapshots of the user running the tests
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect_status() {  # expected, actual, what
@@ -32,6 +33,17 @@ grep -qx "\[ENABLED\];chirp-11025;$work/fp/chirp-11025.qnf;00:0:0[0-9]" "$work/o
 printf 'Sound clips (2)\r\n' >"$work/expected-head"
 head -c 17 "$work/memory.csv" | cmp -s - "$work/expected-head" || fail "export does not start with the caption and CR LF"
 [ "$(grep -c '^\[ENABLED\];chirp-' "$work/memory.csv")" -eq 2 ] || fail "export rows"
+
+# The second run takes the library from the index snapshot the first one left, with the same
+# messages and output; after the snapshot folder is removed, a run reads the files again.
+ls "$work/cache/orvane3/"index-*.snapshot >/dev/null 2>&1 || fail "no index snapshot kept"
+"$cli" inspect --library "$work/fp" >"$work/out2" 2>"$work/err2"
+expect_status 0 $? "inspect --library from the snapshot"
+cmp -s "$work/out" "$work/out2" || fail "output from the snapshot differs: $(diff "$work/out" "$work/out2")"
+cmp -s "$work/err" "$work/err2" || fail "messages from the snapshot differ: $(diff "$work/err" "$work/err2")"
+rm -rf "$work/cache/orvane3"
+"$cli" inspect --library "$work/fp" >"$work/out3" 2>"$work/err3"
+cmp -s "$work/out" "$work/out3" || fail "output after clearing the snapshots differs"
 
 mkdir "$work/empty"
 "$cli" inspect --library "$work/empty" >/dev/null 2>"$work/err"

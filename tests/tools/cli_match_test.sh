@@ -7,6 +7,7 @@ set -u
 cli=$1
 work=$(mktemp -d)
 export XDG_CONFIG_HOME="$work/config"  # never the settings of the user running the tests
+export XDG_CACHE_HOME="$work/cache"    # nor the index snapshots of that user
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -48,8 +49,10 @@ grep -Eq '^0:0[0-2]\.[0-9]  Channel01 \| file: alpha \[0:0[0-1] - 0:1[3-5]\] \(0
 grep -Eq '^0:1[5-9]\.[0-9]  Channel01 \| file: bravo \[0:0[0-3] - 0:1[3-6]\] \(0:1[0-6]\)$' "$work/out" || fail "bravo line: $(cat "$work/out")"
 [ "$(sed -n 1p "$work/out" | grep -c alpha)" -eq 1 ] || fail "alpha is not first"
 
-"$cli" match --library "$work/lib" "$work/stream.wav" >"$work/again" 2>/dev/null
-cmp -s "$work/out" "$work/again" || fail "a second run gives other lines"
+ls "$work/cache/orvane3/"index-*.snapshot >/dev/null 2>&1 || fail "no index snapshot kept"
+"$cli" match --library "$work/lib" "$work/stream.wav" >"$work/again" 2>"$work/err-again"
+cmp -s "$work/out" "$work/again" || fail "a second run (from the index snapshot) gives other lines"
+cmp -s "$work/err" "$work/err-again" || fail "a second run (from the index snapshot) gives other messages"
 
 "$cli" match --library "$work/lib" --no-deep --high-integrity --keep shortest --format csv "$work/stream.wav" >"$work/csv" 2>"$work/err"
 expect_status 0 $? "match --format csv"
