@@ -135,6 +135,10 @@ int ReplaceFileContents(const std::string& fileName, std::string_view bytes) {
     if (::rename(tempName.c_str(), target.c_str()) != 0) {
         const int errorCode = errno;
         ::unlink(tempName.c_str());
+        // A sticky folder (/tmp) lets only the owner replace a file that others may write.
+        if (exists && (errorCode == EACCES || errorCode == EPERM)) {
+            return WriteInPlace(target, bytes);
+        }
         return errorCode;
     }
     return 0;

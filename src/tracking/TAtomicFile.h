@@ -15,8 +15,9 @@ namespace orvane::tracking {
 ///   them); a new file is created with mode 0666 less the umask.
 /// - The temporary file has a short name of its own in the target's folder, so a target name
 ///   of the longest length the folder allows works.
-/// - Where the folder does not let us create the temporary file but the existing file is
-///   writable, the file is rewritten in place (not all at once then).
+/// - Where the folder does not let us create the temporary file or replace the file (a
+///   sticky folder such as /tmp, a file of another user) but the existing file is writable,
+///   the file is rewritten in place (not all at once then).
 /// Returns 0 on success, or the errno of what failed before any byte was written: creating
 /// the temporary file (or opening the file in place), renaming it onto the target, following
 /// the links (ELOOP); EISDIR for a folder and EINVAL for another file that is not a regular

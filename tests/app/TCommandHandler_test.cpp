@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -146,6 +147,25 @@ TEST_F(TCommandHandlerTest, AnAudioFileThatCannotBeOpenedIsReportedAsAFileError)
     FHandler.HandleCommand(Audio("missing.wav"), &FAnswer);
     EXPECT_EQ(FAnswer.Texts,
               std::vector<std::string>{"Error accessing wav file \"missing.wav\": Path not found"});
+}
+
+TEST_F(TCommandHandlerTest, ForwardedFifosAreRefusedByKindWithoutBlockingTheWindow) {
+    struct TCase {
+        std::string Command;
+        std::string Message;
+    };
+    ASSERT_EQ(::mkfifo(Audio("live.wav").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(Audio("live.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(Fp("x.qnf").c_str(), 0600), 0);
+    for (const TCase& c : {TCase{Audio("live.wav"), "\"live.wav\" (a FIFO) is not a regular file"},
+                           TCase{Audio("live.mp3"), "\"live.mp3\" (a FIFO) is not a regular file"},
+                           // Not a file to load: the name finds no fingerprint file.
+                           TCase{Fp("x.qnf"), "Could not find fingerprint file."}}) {
+        FAnswer.Texts.clear();
+        FHandler.HandleCommand(c.Command, &FAnswer);
+        EXPECT_EQ(FAnswer.Texts, std::vector<std::string>{c.Message}) << c.Command;
+    }
+    EXPECT_EQ(FSongs.Count(), 0);
 }
 
 TEST_F(TCommandHandlerTest, AMissingFingerprintFolderStopsFingerprintingWithItsMessage) {

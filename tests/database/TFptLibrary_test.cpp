@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -260,6 +261,23 @@ TEST(TFptLibrary, DelAsksAndTheMenuItemRemovesWithoutAsking) {
     EXPECT_EQ(kit.Songs.Count(), 0);
     EXPECT_TRUE(kit.MainDB.Empty());
     EXPECT_TRUE(fs::exists(path));
+}
+
+TEST(TFptLibrary, AReloadRefusesFifosAndFoldersNamedLikeFingerprintsWithoutBlocking) {
+    TLibraryKit kit;
+    kit.AddClip("A", 1);
+    ASSERT_EQ(::mkfifo(kit.Dir.File("x.qnf").c_str(), 0600), 0);
+    fs::create_directory(kit.Dir.File("folder.qnf"));
+    fs::create_symlink("/dev/zero", kit.Dir.File("zero.qnf"));
+    kit.Library.MenuItemLoadFingerprintsClick(nullptr);
+    EXPECT_EQ(kit.Songs.Count(), 1);
+    std::vector<std::string> texts = kit.Activities();
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "\"folder.qnf\" (a folder) is not a regular file",
+                         "\"x.qnf\" (a FIFO) is not a regular file",
+                         "\"zero.qnf\" (a character device) is not a regular file",
+                         "1 fingerprint was loaded into memory"}));
 }
 
 TEST(TFptLibrary, ShiftDelDeletesTheFileAndMovesItsWavToTheTrashAfterAsking) {

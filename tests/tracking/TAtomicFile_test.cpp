@@ -129,6 +129,27 @@ TEST(TAtomicFile, WritesInPlaceWhereOnlyTheFileIsWritable) {
     EXPECT_EQ(ModeOf(name), 0640u);
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 
+    // In a sticky folder that we may write, another user's file that we may write.
+    if (::geteuid() == 0) {
+        test::TTempDir sticky;
+        ASSERT_EQ(::chmod(sticky.Path().c_str(), 01777), 0);
+        const std::string theirs = sticky.File("theirs.csv");
+        WriteBytes(theirs, "old");
+        ASSERT_EQ(::chmod(theirs.c_str(), 0666), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+            ::_exit(ReplaceFileContents(theirs, "new"));
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(ReadBytes(theirs), "new");
+        EXPECT_EQ(EntriesIn(sticky.Path()), 1);
+        ::chmod(sticky.Path().c_str(), 0700);
+    }
+
     // Where the file is not writable either, nothing can be done.
     const std::string fresh = dir.File("fresh.csv");
     WriteBytes(fresh, "");

@@ -3,6 +3,7 @@
 // the test: menus and their enabling, drops, Del and Shift+Del, rename, the fingerprinting menu
 // operations, exports, action handlers, the tray, the list keys, the collapse rules and a
 // fingerprint-then-recognise run through a file channel.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -364,6 +365,35 @@ INSTANTIATE_TEST_SUITE_P(
                       TDeleteCase{"ShiftDelNo", Qt::ShiftModifier, false,
                                   "Permanently remove this fingerprint?", false, false}),
     DeleteCaseName);
+
+TEST_F(TMainWindowTest, ShiftDelMovesTheWavBesideTheFingerprintToTheTrashAndSaysSo) {
+    const std::string file = Fingerprint("Beta", 2);
+    const std::string wav = FpFolder + "Beta.wav";
+    orvane::test::WriteWav(wav, orvane::test::Tone(440, 4000), 11025);
+    // The user's trash stays untouched: the test's own data folder holds the trash.
+    const std::string data = Dir.File("data");
+    std::filesystem::create_directories(data);
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data));
+    SaveSettings(true);
+    auto window = Start();
+    ASSERT_EQ(Titles(*window).size(), 1U);
+    Answer = true;
+    Select(*window, 0);
+    QTest::keyClick(window->SonglistListview(), Qt::Key_Delete, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    const std::vector<std::string> messages = Messages(*window);
+    if (oldData.isNull()) {
+        qunsetenv("XDG_DATA_HOME");
+    } else {
+        qputenv("XDG_DATA_HOME", oldData);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(wav));
+    EXPECT_TRUE(std::filesystem::exists(data + "/Trash/files/Beta.wav"));
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "\"" + wav + "\" was moved to the trash"),
+              messages.end());
+}
 
 TEST_F(TMainWindowTest, ThePopupRemovesAndDeletesWithoutAsking) {
     const std::string first = Fingerprint("Gamma", 3);
