@@ -149,8 +149,8 @@ void PrintPlays(const std::vector<playlog::TPlayRow>& rows, const std::string& f
             const auto& r = rows[i];
             const std::string line =
                 "  {\"id\": " + std::to_string(r.Id) + ", \"stream\": " + JsonString(r.Stream) +
-                ", \"title\": " + JsonString(r.Title) + ", \"file\": " +
-                (r.File.empty() ? "null" : JsonString(r.File)) +
+                ", \"title\": " + JsonString(r.Title) +
+                ", \"file\": " + (r.File.empty() ? "null" : JsonString(r.File)) +
                 ", \"started_at\": " + JsonTime(r.StartedAtMs) +
                 ", \"ended_at\": " + JsonTime(r.EndedAtMs) +
                 ", \"duration_s\": " + (r.EndedAtMs ? Number(r.DurationS) : "null") +
@@ -188,11 +188,10 @@ void PrintSummary(const std::vector<playlog::TPlaySummary>& rows, const std::str
         std::puts("[");
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const auto& r = rows[i];
-            const std::string line = "  {\"stream\": " + JsonString(r.Stream) +
-                                     ", \"title\": " + JsonString(r.Title) +
-                                     ", \"plays\": " + std::to_string(r.Plays) +
-                                     ", \"airtime_s\": " + Number(r.AirtimeS) + "}" +
-                                     (i + 1 < rows.size() ? "," : "");
+            const std::string line =
+                "  {\"stream\": " + JsonString(r.Stream) + ", \"title\": " + JsonString(r.Title) +
+                ", \"plays\": " + std::to_string(r.Plays) +
+                ", \"airtime_s\": " + Number(r.AirtimeS) + "}" + (i + 1 < rows.size() ? "," : "");
             std::puts(line.c_str());
         }
         std::puts("]");

@@ -2,7 +2,6 @@
 // the disk), and what one whole play costs: begin, a sighting every 3 s of a 3-minute clip, end.
 // The log lives in $TMPDIR (default /tmp); the figures are those of that file system.
 #include <benchmark/benchmark.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>

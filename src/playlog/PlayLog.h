@@ -10,12 +10,13 @@ namespace orvane::playlog {
 
 /// A play as it is known when its clip is first recognised.
 struct TPlayStart {
-    std::string Stream;       ///< the stream's name in the log (a monitor's NAME, a channel caption)
-    std::string Title;        ///< the clip's title
-    std::string File;         ///< the fingerprint file of the clip; empty when unknown
+    std::string Stream;  ///< the stream's name in the log (a monitor's NAME, a channel caption)
+    std::string Title;   ///< the clip's title
+    std::string File;    ///< the fingerprint file of the clip; empty when unknown
     std::string StreamTitle;  ///< what the station said it played (ICY StreamTitle); may be empty
-    std::int64_t StartedAtMs = 0;  ///< wall time the first recognised audio arrived, ms since 1970 UTC
-    double ClipBeginS = 0;         ///< where the heard part begins in the clip, seconds (log-line rules)
+    std::int64_t StartedAtMs =
+        0;                  ///< wall time the first recognised audio arrived, ms since 1970 UTC
+    double ClipBeginS = 0;  ///< where the heard part begins in the clip, seconds (log-line rules)
 };
 
 /// A play as it is known when its clip has ended.

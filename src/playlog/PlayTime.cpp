@@ -102,7 +102,8 @@ std::optional<std::int64_t> ParseUserTime(std::string_view text) {
     int millis = 0;
     if (pos < text.size() && (text[pos] == 'T' || text[pos] == ' ')) {
         ++pos;
-        if (!Digits(text, pos, 2, hour) || !Expect(text, pos, ':') || !Digits(text, pos, 2, minute)) {
+        if (!Digits(text, pos, 2, hour) || !Expect(text, pos, ':') ||
+            !Digits(text, pos, 2, minute)) {
             return std::nullopt;
         }
         if (pos < text.size() && text[pos] == ':') {

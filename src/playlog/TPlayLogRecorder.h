@@ -22,9 +22,10 @@ public:
     static constexpr std::int64_t SeenIntervalMs = 3000;
 
     /// `log` must outlive the recorder. Register it with TLogSystem::AddObserver and keep it
-    /// until the tracker is gone: the tracker's shutdown completes the open plays through it. `stream` names the stream in the log; when empty the
-    /// tracker's channel caption is used. `streamTitle`, when given, returns the station's current
-    /// ICY title (called when a play begins, on the stepping thread).
+    /// until the tracker is gone: the tracker's shutdown completes the open plays through it.
+    /// `stream` names the stream in the log; when empty the tracker's channel caption is used.
+    /// `streamTitle`, when given, returns the station's current ICY title (called when a play
+    /// begins, on the stepping thread).
     TPlayLogRecorder(IPlayLog& log, std::string stream,
                      std::function<std::string()> streamTitle = {});
 
@@ -51,9 +52,9 @@ public:
 
 private:
     struct TOpen {
-        std::int64_t Id = 0;            // 0: no play open
-        tracking::capInfo Start;        // the clip's first record
-        bool Written = false;           // a SeenPlay was written
+        std::int64_t Id = 0;             // 0: no play open
+        tracking::capInfo Start;         // the clip's first record
+        bool Written = false;            // a SeenPlay was written
         std::int64_t LastWrittenMs = 0;  // its time
     };
     TOpen& Slot(std::int32_t channel);

@@ -1,10 +1,9 @@
 #include "playlog/TPlayLogRecorder.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -80,7 +79,7 @@ TEST_F(TPlayLogRecorderTest, BeginsKeepsSeeingAndCompletesPlaysAsTheLogLineState
     HearAt(6, ClipA, "Alpha", 35.0f);  // 3 s after the last write
     HearAt(6.5, ClipB, "Beta", 5.0f);  // Alpha ends at its last sighting
     HearAt(7, ClipB, "Beta", 5.5f);
-    Tracker.FinalizeChannel(0);        // Beta was heard too briefly for a log line
+    Tracker.FinalizeChannel(0);  // Beta was heard too briefly for a log line
 
     EXPECT_EQ(Log.Calls, (std::vector<std::string>{
                              "begin 1 Channel01|Alpha|/fp/1024.qnf|Radio says|1000|28",
@@ -121,9 +120,9 @@ TEST_F(TPlayLogRecorderTest, AFailingLogIsReportedOncePerRunOfFailuresAndTheTrac
     EXPECT_EQ(Errors, (std::vector<std::string>{"disk full", "disk full"}));
     EXPECT_EQ(Lines(), (std::vector<std::string>{"Channel01: Alpha [0:28 - 0:34] (0:06)",
                                                  "Channel01: Alpha [0:38 - 0:43] (0:05)"}));
-    EXPECT_EQ(Log.Calls, (std::vector<std::string>{
-                             "begin 1 Channel01|Alpha|/fp/1024.qnf|Radio says|7000|38",
-                             "seen 1 10000|43"}));
+    EXPECT_EQ(Log.Calls,
+              (std::vector<std::string>{"begin 1 Channel01|Alpha|/fp/1024.qnf|Radio says|7000|38",
+                                        "seen 1 10000|43"}));
 }
 
 class TNamedStreamRecorderTest : public TPlayLogRecorderTest {
@@ -142,8 +141,7 @@ TEST_F(TNamedStreamRecorderTest, AStreamNameStandsForTheChannelCaption) {
 TEST(LocalDateTimeToUtcMs, ReadsTheDateTimeInTheLocalZone) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
-    const tracking::TDateTime moment =
-        tracking::EncodeDateTime({2026, 12, 10, 7, 49, 14, 123});
+    const tracking::TDateTime moment = tracking::EncodeDateTime({2026, 12, 10, 7, 49, 14, 123});
     setenv("TZ", "UTC0", 1);
     tzset();
     EXPECT_EQ(LocalDateTimeToUtcMs(moment), 1796881754123 + 2 * 3600000);

@@ -1,17 +1,16 @@
 #include "playlog/sqlite/TSqlitePlayLog.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
+#include <optional>
 #include <poll.h>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdint>
-#include <optional>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "base/Errors.h"
@@ -93,8 +92,8 @@ TEST(TSqlitePlayLog, CreatesItsTablesInWalModeWithASchemaVersion) {
         EXPECT_EQ(plays.count(column), 1u) << column;
     }
     const std::set<std::string> outages = columns("outages");
-    for (const char* column : {"stream|TEXT|1|0", "started_at|TEXT|1|0", "ended_at|TEXT|0|0",
-                               "reason|TEXT|0|0"}) {
+    for (const char* column :
+         {"stream|TEXT|1|0", "started_at|TEXT|1|0", "ended_at|TEXT|0|0", "reason|TEXT|0|0"}) {
         EXPECT_EQ(outages.count(column), 1u) << column;
     }
 }
@@ -105,8 +104,9 @@ TEST(TSqlitePlayLog, CommitsEveryCallWithUtcTimesToTheMillisecond) {
     auto log = OpenSqlitePlayLog(path);
     const std::int64_t id = log->BeginPlay(Start("Radio One", "Alpha", Base + 14123, 28));
     // Another connection sees each step while the writer still runs.
-    EXPECT_EQ(Rows(path, "SELECT stream, title, file, started_at, ended_at, clip_begin_s, "
-                         "stream_title, last_seen_at FROM plays"),
+    EXPECT_EQ(Rows(path,
+                   "SELECT stream, title, file, started_at, ended_at, clip_begin_s, "
+                   "stream_title, last_seen_at FROM plays"),
               std::vector<std::string>{"Radio One|Alpha|/fp/Alpha.qnf|2026-12-10T05:00:14.123Z|"
                                        "NULL|28.0|Now: Alpha|2026-12-10T05:00:14.123Z"});
     log->SeenPlay(id, Base + 17001, 32);
@@ -117,9 +117,9 @@ TEST(TSqlitePlayLog, CommitsEveryCallWithUtcTimesToTheMillisecond) {
               std::vector<std::string>{"2026-12-10T05:00:20.999Z|7.0|28.0|35.0"});
 
     const std::int64_t outage = log->BeginOutage("Radio One", Base + 30000, "no audio for 10 s");
-    EXPECT_EQ(Rows(path, "SELECT stream, started_at, ended_at, reason FROM outages"),
-              std::vector<std::string>{
-                  "Radio One|2026-12-10T05:00:30.000Z|NULL|no audio for 10 s"});
+    EXPECT_EQ(
+        Rows(path, "SELECT stream, started_at, ended_at, reason FROM outages"),
+        std::vector<std::string>{"Radio One|2026-12-10T05:00:30.000Z|NULL|no audio for 10 s"});
     log->EndOutage(outage, Base + 45500);
     EXPECT_EQ(Rows(path, "SELECT ended_at FROM outages"),
               std::vector<std::string>{"2026-12-10T05:00:45.500Z"});
@@ -140,8 +140,9 @@ TEST(TSqlitePlayLog, ReportsPlaysByStreamAndTimeAndSumsTheirAirtime) {
             std::int64_t AtS;
             double Begin, End;
         } plays[] = {
-            {"One", "Alpha", 0, 0, 180},   {"Two", "Alpha", 10, 5, 65}, {"One", "Beta", 200, 0, 90},
-            {"One", "Alpha", 400, 10, 100}, {"Two", "Gamma", 500, 0, 30},
+            {"One", "Alpha", 0, 0, 180},  {"Two", "Alpha", 10, 5, 65},
+            {"One", "Beta", 200, 0, 90},  {"One", "Alpha", 400, 10, 100},
+            {"Two", "Gamma", 500, 0, 30},
         };
         for (const auto& p : plays) {
             const auto id = log->BeginPlay(Start(p.Stream, p.Title, Base + p.AtS * 1000, p.Begin));
@@ -173,9 +174,9 @@ TEST(TSqlitePlayLog, ReportsPlaysByStreamAndTimeAndSumsTheirAirtime) {
     }
     // The play left open by the writer was closed at its last sighting when the writer closed;
     // the one never seen long enough to log was dropped.
-    EXPECT_EQ(summary, (std::vector<std::string>{"One:Alpha:2:270", "One:Beta:1:90",
-                                                 "One:Open:1:10", "Two:Alpha:1:60",
-                                                 "Two:Gamma:1:30"}));
+    EXPECT_EQ(summary,
+              (std::vector<std::string>{"One:Alpha:2:270", "One:Beta:1:90", "One:Open:1:10",
+                                        "Two:Alpha:1:60", "Two:Gamma:1:30"}));
 }
 
 TEST(TSqlitePlayLog, RefusesANewerSchemaAMissingLogAndAnImpossiblePath) {

@@ -1,15 +1,14 @@
 #include "playlog/sqlite/TSqlitePlayLog.h"
 
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <sqlite3.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 
 #include "base/Errors.h"
@@ -192,9 +191,9 @@ void TSqlitePlayLog::TImpl::OpenWriter() {
     const std::string lockPath = Path + "-writers";
     WritersFile = TFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (WritersFile.Get() < 0) {
-        throw EFileError("Play log \"" + Path + "\": cannot open \"" + lockPath +
-                             "\": " + std::strerror(errno),
-                         errno);
+        throw EFileError(
+            "Play log \"" + Path + "\": cannot open \"" + lockPath + "\": " + std::strerror(errno),
+            errno);
     }
     Exec("PRAGMA journal_mode = WAL", "cannot switch to the WAL journal");
     // Every commit reaches the disk before the call returns: a finished play survives a crash
@@ -206,9 +205,8 @@ void TSqlitePlayLog::TImpl::OpenWriter() {
     try {
         const std::int64_t version = ScalarInt("PRAGMA user_version");
         if (version > SchemaVersion) {
-            throw EError("Play log \"" + Path + "\" has schema version " +
-                         std::to_string(version) + ", newer than this program's " +
-                         std::to_string(SchemaVersion));
+            throw EError("Play log \"" + Path + "\" has schema version " + std::to_string(version) +
+                         ", newer than this program's " + std::to_string(SchemaVersion));
         }
         if (version < 1) Exec(Schema1, "cannot create the tables");
 
@@ -252,9 +250,8 @@ void TSqlitePlayLog::TImpl::Register() {
     lock.l_start = static_cast<off_t>(WriterId);
     lock.l_len = 1;
     if (::fcntl(WritersFile.Get(), F_OFD_SETLK, &lock) != 0) {
-        throw EFileError("Play log \"" + Path + "\": cannot lock the writer: " +
-                             std::strerror(errno),
-                         errno);
+        throw EFileError(
+            "Play log \"" + Path + "\": cannot lock the writer: " + std::strerror(errno), errno);
     }
 }
 
@@ -268,9 +265,9 @@ TSqlitePlayLog::TSqlitePlayLog(const std::string& path, TOpenMode mode)
         std::error_code error;
         if (!parent.empty()) std::filesystem::create_directories(parent, error);
         if (error) {
-            throw EFileError("Play log \"" + path + "\": cannot create its folder: " +
-                                 error.message(),
-                             error.value());
+            throw EFileError(
+                "Play log \"" + path + "\": cannot create its folder: " + error.message(),
+                error.value());
         }
         flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     } else {
@@ -303,9 +300,8 @@ TSqlitePlayLog::TSqlitePlayLog(const std::string& path, TOpenMode mode)
     } else {
         const std::int64_t version = F->ScalarInt("PRAGMA user_version");
         if (version != SchemaVersion) {
-            throw EError("Play log \"" + path + "\" has schema version " +
-                         std::to_string(version) + ", this program reads " +
-                         std::to_string(SchemaVersion));
+            throw EError("Play log \"" + path + "\" has schema version " + std::to_string(version) +
+                         ", this program reads " + std::to_string(SchemaVersion));
         }
     }
 }
@@ -403,8 +399,9 @@ constexpr const char* QueryFilter =
 std::vector<TPlayRow> TSqlitePlayLog::Plays(const TPlayQuery& query) const {
     std::lock_guard lock(F->Lock);
     const std::string sql =
-        std::string("SELECT id, stream, title, file, stream_title, started_at, ended_at, "
-                    "duration_s, clip_begin_s, clip_end_s FROM plays WHERE") +
+        std::string(
+            "SELECT id, stream, title, file, stream_title, started_at, ended_at, "
+            "duration_s, clip_begin_s, clip_end_s FROM plays WHERE") +
         QueryFilter + " ORDER BY started_at, id";
     TStmt stmt = F->Prepare(sql.c_str());
     F->BindQuery(stmt.get(), query);
@@ -432,8 +429,9 @@ std::vector<TPlayRow> TSqlitePlayLog::Plays(const TPlayQuery& query) const {
 std::vector<TPlaySummary> TSqlitePlayLog::Summary(const TPlayQuery& query) const {
     std::lock_guard lock(F->Lock);
     const std::string sql =
-        std::string("SELECT stream, title, count(*), total(duration_s) FROM plays WHERE "
-                    "ended_at IS NOT NULL AND") +
+        std::string(
+            "SELECT stream, title, count(*), total(duration_s) FROM plays WHERE "
+            "ended_at IS NOT NULL AND") +
         QueryFilter + " GROUP BY stream, title ORDER BY stream, title";
     TStmt stmt = F->Prepare(sql.c_str());
     F->BindQuery(stmt.get(), query);
