@@ -247,11 +247,17 @@ int CmdMonitor(int argc, char** argv) {
     }
     // Each stream's tracker feeds the play log; its clip times are UTC stamps.
     auto makeRecorder =
-        [&playLog](const std::string& name,
-                   std::function<std::string()> title) -> std::unique_ptr<tracking::IClipObserver> {
+        [&playLog, &songs](
+            const std::string& name,
+            std::function<std::string()> title) -> std::unique_ptr<tracking::IClipObserver> {
         auto recorder =
             std::make_unique<playlog::TPlayLogRecorder>(*playLog, name, std::move(title));
         recorder->ToUtcMs = stream::MsOfStamp;
+        // The library does not change while the monitor runs.
+        recorder->FileOf = [&songs](std::int64_t uniqueId) {
+            const database::TSongEntry* entry = songs.Entry(songs.indexOf(uniqueId));
+            return entry != nullptr ? entry->Filename : std::string();
+        };
         recorder->OnError = [name](const std::string& message) {
             std::fprintf(stderr, "error: %s: the play log: %s\n", name.c_str(), message.c_str());
         };
