@@ -316,6 +316,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                 EndOutage(stampMs);
             }
         }
+        // Waiting for room in the ring (or for the pace of a file) is not silence.
+        if (samples.size() > before) lastAudio = Clock::now();
     }
     // The end: whatever waits is analysed before the stream counts as ended.
     while (!FChannel.Drained()) {
