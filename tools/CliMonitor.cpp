@@ -16,7 +16,7 @@
 #include "database/TStandaloneLibrary.h"
 #include "playlog/TPlayLogRecorder.h"
 #include "playlog/sqlite/TSqlitePlayLog.h"
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 #include "stream/TStreamMonitor.h"
 #include "stream/UtcTime.h"
 #include "streamio/StreamSources.h"
@@ -153,12 +153,12 @@ int CmdMonitor(int argc, char** argv) {
     std::string dbPath;
     std::string shard;
     bool jsonl = false;
-    std::vector<stream::TStreamSpec> streams;
+    std::vector<stream::TStreamEntry> streams;
     try {
         for (int i = 0; i < argc; ++i) {
             const std::string arg = argv[i];
             auto value = [&](const char* what) -> std::string {
-                if (i + 1 >= argc) throw stream::EStreamSpec(arg + " needs " + what);
+                if (i + 1 >= argc) throw stream::EStreamList(arg + " needs " + what);
                 return argv[++i];
             };
             if (arg == "--help" || arg == "-h") {
@@ -202,7 +202,7 @@ int CmdMonitor(int argc, char** argv) {
             std::uint32_t index = 0;
             std::uint32_t count = 1;
             stream::ParseShard(shard, index, count);
-            std::erase_if(streams, [&](const stream::TStreamSpec& s) {
+            std::erase_if(streams, [&](const stream::TStreamEntry& s) {
                 return stream::ShardOf(s.Name, count) != index;
             });
             if (streams.empty()) {
@@ -211,7 +211,7 @@ int CmdMonitor(int argc, char** argv) {
                 return ExitFailed;
             }
         }
-    } catch (const stream::EStreamSpec& e) {
+    } catch (const stream::EStreamList& e) {
         return Usage(e.what());
     }
     if (libraryDir.empty()) libraryDir = store.Settings.FpFolder;

@@ -219,12 +219,12 @@ TEST_F(MonitorTest, TwoStreamsOnTwoThreadsGiveTheirClipsInOrderWithDurations) {
     options.Threads = 2;
     options.Fast = true;
     options.Recognition.Form3Checkbox2checked = true;
-    TStreamMonitor monitor(Kit.Songs, Kit.Index,
-                           {ParseStreamArgument("one=one.raw"), ParseStreamArgument("two=two.raw")},
-                           options, [&](const TStreamSpec& spec) -> std::unique_ptr<IStreamSource> {
-                               return std::make_unique<TMemorySource>(
-                                   spec.Name == "one" ? one : two, false);
-                           });
+    TStreamMonitor monitor(
+        Kit.Songs, Kit.Index,
+        {ParseStreamArgument("one=one.raw"), ParseStreamArgument("two=two.raw")}, options,
+        [&](const TStreamEntry& entry) -> std::unique_ptr<IStreamSource> {
+            return std::make_unique<TMemorySource>(entry.Name == "one" ? one : two, false);
+        });
     Watch(monitor);
     EXPECT_EQ(monitor.LaneCount(), 0);
     monitor.Start();
@@ -266,7 +266,7 @@ TEST_F(MonitorTest, AStreamThatCannotBeOpenedIsReopenedWithDoublingWaitsAndOneOu
     TOutageLog log;
     TStreamMonitor monitor(
         Kit.Songs, Kit.Index, {ParseStreamArgument("late=http://127.0.0.1:9/none")}, options,
-        [&](const TStreamSpec&) -> std::unique_ptr<IStreamSource> {
+        [&](const TStreamEntry&) -> std::unique_ptr<IStreamSource> {
             {
                 std::lock_guard lock(timesLock);
                 openTimes.push_back(Clock::now());
@@ -311,8 +311,9 @@ TEST_F(MonitorTest, AStalledStreamDoesNotHoldUpAnotherOnTheSameThread) {
     TStreamMonitor monitor(Kit.Songs, Kit.Index,
                            {ParseStreamArgument("stuck=http://127.0.0.1:9/stuck"),
                             ParseStreamArgument("fine=fine.raw")},
-                           options, [&](const TStreamSpec& spec) -> std::unique_ptr<IStreamSource> {
-                               if (spec.Name == "stuck") return std::make_unique<TStalledSource>();
+                           options,
+                           [&](const TStreamEntry& entry) -> std::unique_ptr<IStreamSource> {
+                               if (entry.Name == "stuck") return std::make_unique<TStalledSource>();
                                return std::make_unique<TMemorySource>(audio, false);
                            });
     Watch(monitor);
@@ -330,7 +331,7 @@ TEST_F(MonitorTest, StoppingLogsTheClipStillPlaying) {
     TMonitorOptions options;
     options.Fast = true;
     TStreamMonitor monitor(Kit.Songs, Kit.Index, {ParseStreamArgument("live=http://x/live")},
-                           options, [&](const TStreamSpec&) -> std::unique_ptr<IStreamSource> {
+                           options, [&](const TStreamEntry&) -> std::unique_ptr<IStreamSource> {
                                return std::make_unique<TMemorySource>(audio, true);
                            });
     Watch(monitor);
@@ -350,7 +351,7 @@ TEST_F(MonitorTest, AServerSendingFasterThanRealTimeIsReadAtThePaceOfItsAudio) {
     const TSamples audio = Join({&A, &B, &C});  // 60 s, all there at once
     TMonitorOptions options;
     TStreamMonitor monitor(Kit.Songs, Kit.Index, {ParseStreamArgument("flood=http://x/flood")},
-                           options, [&](const TStreamSpec&) -> std::unique_ptr<IStreamSource> {
+                           options, [&](const TStreamEntry&) -> std::unique_ptr<IStreamSource> {
                                return std::make_unique<TMemorySource>(audio, true, true);
                            });
     Watch(monitor);
