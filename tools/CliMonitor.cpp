@@ -16,7 +16,7 @@
 #include "database/TStandaloneLibrary.h"
 #include "playlog/TPlayLogRecorder.h"
 #include "playlog/sqlite/TSqlitePlayLog.h"
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 #include "stream/TStreamMonitor.h"
 #include "stream/UtcTime.h"
 #include "streamio/StreamSources.h"
@@ -153,12 +153,12 @@ int CmdMonitor(int argc, char** argv) {
     std::string dbPath;
     std::string shard;
     bool jsonl = false;
-    std::vector<stream::TStreamSpec> streams;
+    std::vector<stream::TStreamEntry> streams;
     try {
         for (int i = 0; i < argc; ++i) {
             const std::string arg = argv[i];
             auto value = [&](const char* what) -> std::string {
-                if (i + 1 >= argc) throw stream::EStreamSpec(arg + " needs " + what);
+                if (i + 1 >= argc) throw stream::EStreamList(arg + " needs " + what);
                 return argv[++i];
             };
             if (arg == "--help" || arg == "-h") {
@@ -202,7 +202,7 @@ int CmdMonitor(int argc, char** argv) {
             std::uint32_t index = 0;
             std::uint32_t count = 1;
             stream::ParseShard(shard, index, count);
-            std::erase_if(streams, [&](const stream::TStreamSpec& s) {
+            std::erase_if(streams, [&](const stream::TStreamEntry& s) {
                 return stream::ShardOf(s.Name, count) != index;
             });
             if (streams.empty()) {
@@ -211,7 +211,7 @@ int CmdMonitor(int argc, char** argv) {
                 return ExitFailed;
             }
         }
-    } catch (const stream::EStreamSpec& e) {
+    } catch (const stream::EStreamList& e) {
         return Usage(e.what());
     }
     if (libraryDir.empty()) libraryDir = store.Settings.FpFolder;
@@ -247,11 +247,17 @@ int CmdMonitor(int argc, char** argv) {
     }
     // Each stream's tracker feeds the play log; its clip times are UTC stamps.
     auto makeRecorder =
-        [&playLog](const std::string& name,
-                   std::function<std::string()> title) -> std::unique_ptr<tracking::IClipObserver> {
+        [&playLog, &songs](
+            const std::string& name,
+            std::function<std::string()> title) -> std::unique_ptr<tracking::IClipObserver> {
         auto recorder =
             std::make_unique<playlog::TPlayLogRecorder>(*playLog, name, std::move(title));
         recorder->ToUtcMs = stream::MsOfStamp;
+        // The library does not change while the monitor runs.
+        recorder->FileOf = [&songs](std::int64_t uniqueId) {
+            const database::TSongEntry* entry = songs.Entry(songs.indexOf(uniqueId));
+            return entry != nullptr ? entry->Filename : std::string();
+        };
         recorder->OnError = [name](const std::string& message) {
             std::fprintf(stderr, "error: %s: the play log: %s\n", name.c_str(), message.c_str());
         };

@@ -53,10 +53,10 @@ double RssMiB() {
 /// A source that plays another one `times` times over (a long broadcast from a short file).
 class TRepeatSource final : public stream::IStreamSource {
 public:
-    TRepeatSource(stream::TSourceFactory factory, stream::TStreamSpec spec, int times)
-        : FFactory(std::move(factory)), FSpec(std::move(spec)), FLeft(times) {}
+    TRepeatSource(stream::TSourceFactory factory, stream::TStreamEntry entry, int times)
+        : FFactory(std::move(factory)), FEntry(std::move(entry)), FLeft(times) {}
     void Open() override {
-        FSource = FFactory(FSpec);
+        FSource = FFactory(FEntry);
         FSource->Open();
     }
     bool Read(std::vector<std::int16_t>& samples) override {
@@ -71,7 +71,7 @@ public:
 
 private:
     stream::TSourceFactory FFactory;
-    stream::TStreamSpec FSpec;
+    stream::TStreamEntry FEntry;
     int FLeft;
     std::unique_ptr<stream::IStreamSource> FSource;
 };
@@ -87,9 +87,9 @@ struct TRun {
 
 TRun Run(const bench::TBenchLibrary& library, const std::string& file, int streams, int repeat,
          bool deep, bool ffmpeg, double seconds, bool sampleRss = false) {
-    std::vector<stream::TStreamSpec> specs;
+    std::vector<stream::TStreamEntry> entries;
     for (int i = 0; i < streams; ++i) {
-        specs.push_back(stream::ParseStreamArgument("s" + std::to_string(i) + "=" + file));
+        entries.push_back(stream::ParseStreamArgument("s" + std::to_string(i) + "=" + file));
     }
     stream::TMonitorOptions options;
     options.Threads = 1;
@@ -97,9 +97,9 @@ TRun Run(const bench::TBenchLibrary& library, const std::string& file, int strea
     options.Recognition.Form3Checkbox2checked = deep;
     const stream::TSourceFactory files = streamio::MakeSourceFactory(ffmpeg);
     stream::TStreamMonitor monitor(
-        library.Songs, library.Index, specs, options,
-        [&](const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
-            return std::make_unique<TRepeatSource>(files, spec, repeat);
+        library.Songs, library.Index, entries, options,
+        [&](const stream::TStreamEntry& entry) -> std::unique_ptr<stream::IStreamSource> {
+            return std::make_unique<TRepeatSource>(files, entry, repeat);
         });
     std::atomic<int> clips{0};
     monitor.OnClip = [&](const stream::TMonitorClip&) { clips.fetch_add(1); };

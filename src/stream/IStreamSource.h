@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 
 namespace orvane::stream {
 
@@ -45,6 +45,6 @@ public:
 
 /// Makes the source of a stream (not yet opened). Throws EStreamError when the kind of source
 /// is not available. Worker thread.
-using TSourceFactory = std::function<std::unique_ptr<IStreamSource>(const TStreamSpec& spec)>;
+using TSourceFactory = std::function<std::unique_ptr<IStreamSource>(const TStreamEntry& entry)>;
 
 }  // namespace orvane::stream

@@ -87,18 +87,18 @@ struct TStreamMonitor::TLane {
 /// One stream: its channel, tracker and worker.
 class TMonitoredStream final : public tracking::IClipObserver {
 public:
-    TMonitoredStream(TStreamMonitor& owner, const TStreamSpec& spec,
+    TMonitoredStream(TStreamMonitor& owner, const TStreamEntry& entry,
                      recognition::TRecognitionLock& lock, tracking::IMainThreadPoster& poster)
-        : Spec(spec),
+        : Entry(entry),
           FOwner(owner),
           FPosting(poster, FStreamClock),
-          FChannel(spec.Name, lock, FPosting),
+          FChannel(entry.Name, lock, FPosting),
           FTracker(FPosting, FStreamClock) {
         FTracker.SetIdleTimeout(owner.FOptions.IdleTimeout);
         FTracker.AddChannel(FChannel);
         FTracker.AddObserver(*this);
         if (owner.FMakeRecorder) {
-            FRecorder = owner.FMakeRecorder(spec.Name, [this] { return CurrentTitle(); });
+            FRecorder = owner.FMakeRecorder(entry.Name, [this] { return CurrentTitle(); });
             if (FRecorder) FTracker.AddObserver(*FRecorder);
         }
         FChannel.SetLogSystem(&FTracker);
@@ -144,7 +144,7 @@ public:
                    const tracking::TLoggedClip* clip) override {
         if (clip == nullptr) return;
         TMonitorClip out;
-        out.Stream = Spec.Name;
+        out.Stream = Entry.Name;
         out.Logged = *clip;
         out.StartedAtMs = MsOfStamp(clip->FirstHeard);
         out.EndedAtMs = MsOfStamp(clip->LastHeard);
@@ -157,7 +157,7 @@ public:
         return FSource != nullptr ? FSource->StreamTitle() : std::string();
     }
 
-    const TStreamSpec Spec;
+    const TStreamEntry Entry;
     TStreamChannel& Channel() { return FChannel; }
 
 private:
@@ -198,7 +198,7 @@ void TMonitoredStream::Run(std::stop_token stop) {
         bool delivered = false;
         bool ended = false;
         try {
-            std::unique_ptr<IStreamSource> source = FOwner.FMakeSource(Spec);
+            std::unique_ptr<IStreamSource> source = FOwner.FMakeSource(Entry);
             if (!source) throw EStreamError("this kind of source cannot be read");
             {
                 std::lock_guard lock(FSourceLock);
@@ -224,18 +224,18 @@ void TMonitoredStream::Run(std::stop_token stop) {
         }
         if (stop.stop_requested()) break;
         const std::int64_t nowMs = UtcNowMs();
-        if (ended && Spec.Kind == TSourceKind::skFile) {
+        if (ended && Entry.Kind == TSourceKind::skFile) {
             // A file is played once; its last clip is logged once everything was analysed.
             FChannel.SetActive(false);
-            FOwner.EmitNotice(Spec.Name, TNoticeKind::nkInfo, "the file has ended");
+            FOwner.EmitNotice(Entry.Name, TNoticeKind::nkInfo, "the file has ended");
             FEnded.store(true);
             return;
         }
-        if (!ended && Spec.Kind == TSourceKind::skFile && FOwner.FOptions.Fast) {
+        if (!ended && Entry.Kind == TSourceKind::skFile && FOwner.FOptions.Fast) {
             // As fast as possible means a run of tests or benchmarks: a file that cannot be
             // played ends its stream instead of being retried.
             FChannel.SetActive(false);
-            FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, reason);
+            FOwner.EmitNotice(Entry.Name, TNoticeKind::nkError, reason);
             FFailed.store(true);
             FEnded.store(true);
             return;
@@ -243,7 +243,7 @@ void TMonitoredStream::Run(std::stop_token stop) {
         if (ended) reason = "the stream ended";
         if (delivered) backoffMs = FOwner.FOptions.FirstBackoffMs;
         Disconnected(reason, nowMs);
-        FOwner.EmitNotice(Spec.Name, TNoticeKind::nkWarning,
+        FOwner.EmitNotice(Entry.Name, TNoticeKind::nkWarning,
                           reason + "; reopening in " + SecondsText(backoffMs));
         if (!SleepUntil(stop, Clock::now() + std::chrono::milliseconds(backoffMs))) break;
         backoffMs = std::min(backoffMs * 2, FOwner.FOptions.MaxBackoffMs);
@@ -264,7 +264,7 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
     const bool waitWhenFull = !source.RealTime();
     FStreamClock.Set(StampOfMs(anchorMs));
     FChannel.SetActive(true);
-    FOwner.EmitNotice(Spec.Name, TNoticeKind::nkInfo, "connected");
+    FOwner.EmitNotice(Entry.Name, TNoticeKind::nkInfo, "connected");
     for (;;) {
         if (stop.stop_requested()) throw EStreamError("stopped");
         if (used > 0) {
@@ -303,7 +303,7 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                 } else {
                     // Recognition fell behind this stream: what waits is dropped.
                     if (Clock::now() >= nextOverrunNotice) {
-                        FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError, "Buffer overrun");
+                        FOwner.EmitNotice(Entry.Name, TNoticeKind::nkError, "Buffer overrun");
                         nextOverrunNotice = Clock::now() + std::chrono::seconds(10);
                     }
                     FChannel.clearData();
@@ -316,6 +316,8 @@ void TMonitoredStream::Pump(IStreamSource& source, std::stop_token stop, bool& d
                 EndOutage(stampMs);
             }
         }
+        // Waiting for room in the ring (or for the pace of a file) is not silence.
+        if (samples.size() > before) lastAudio = Clock::now();
     }
     // The end: whatever waits is analysed before the stream counts as ended.
     while (!FChannel.Drained()) {
@@ -332,9 +334,9 @@ void TMonitoredStream::Disconnected(const std::string& reason, std::int64_t nowM
     FInOutage = true;
     if (FOwner.FPlayLog == nullptr) return;
     try {
-        FOutageId = FOwner.FPlayLog->BeginOutage(Spec.Name, nowMs, reason);
+        FOutageId = FOwner.FPlayLog->BeginOutage(Entry.Name, nowMs, reason);
     } catch (const std::exception& e) {
-        FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError,
+        FOwner.EmitNotice(Entry.Name, TNoticeKind::nkError,
                           std::string("the outage could not be logged: ") + e.what());
     }
 }
@@ -347,25 +349,25 @@ void TMonitoredStream::EndOutage(std::int64_t nowMs) {
     try {
         FOwner.FPlayLog->EndOutage(id, nowMs);
     } catch (const std::exception& e) {
-        FOwner.EmitNotice(Spec.Name, TNoticeKind::nkError,
+        FOwner.EmitNotice(Entry.Name, TNoticeKind::nkError,
                           std::string("the outage could not be logged: ") + e.what());
     }
 }
 
 TStreamMonitor::TStreamMonitor(const database::TSongList& songs, const database::TMediumDB& index,
-                               std::vector<TStreamSpec> streams, TMonitorOptions options,
+                               std::vector<TStreamEntry> streams, TMonitorOptions options,
                                TSourceFactory makeSource, playlog::IPlayLog* playLog,
                                TRecorderFactory makeRecorder)
     : FSongs(songs),
       FIndex(index),
-      FSpecs(std::move(streams)),
+      FEntries(std::move(streams)),
       FOptions(options),
       FMakeSource(std::move(makeSource)),
       FPlayLog(playLog),
       FMakeRecorder(std::move(makeRecorder)),
       FPoster(std::make_unique<TPoster>(*this)) {
-    if (FSpecs.empty()) throw EInvalidOperation("no stream to monitor");
-    AssignStreamNames(FSpecs);
+    if (FEntries.empty()) throw EInvalidOperation("no stream to monitor");
+    AssignStreamNames(FEntries);
 }
 
 TStreamMonitor::~TStreamMonitor() { Stop(); }
@@ -381,16 +383,16 @@ const tracking::TSystemClock& LaneClock() {
 void TStreamMonitor::Start() {
     if (FStarted) return;
     FStarted = true;
-    const int lanes = std::clamp(FOptions.Threads, 1, static_cast<int>(FSpecs.size()));
+    const int lanes = std::clamp(FOptions.Threads, 1, static_cast<int>(FEntries.size()));
     for (int i = 0; i < lanes; ++i) {
         FLanePostings.push_back(std::make_unique<tracking::TPosting>(*FPoster, LaneClock()));
         FLanes.push_back(
             std::make_unique<TLane>(FSongs, FIndex, *FLanePostings.back(), FOptions.Recognition));
     }
-    for (std::size_t i = 0; i < FSpecs.size(); ++i) {
+    for (std::size_t i = 0; i < FEntries.size(); ++i) {
         TLane& lane = *FLanes[i % FLanes.size()];
         FStreams.push_back(
-            std::make_unique<TMonitoredStream>(*this, FSpecs[i], lane.Lock, *FPoster));
+            std::make_unique<TMonitoredStream>(*this, FEntries[i], lane.Lock, *FPoster));
         lane.Server.AddChannel(FStreams.back()->Channel());
     }
     for (auto& lane : FLanes) {

@@ -18,7 +18,7 @@
 
 #include "recognition/QnChServer.h"
 #include "stream/IStreamSource.h"
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 #include "tracking/TLogSystem.h"
 #include "tracking/TPosting.h"
 
@@ -71,7 +71,7 @@ public:
     /// `playLog` (may be null, not owned) receives the outages, `makeRecorder` (may be empty)
     /// the plays. Throws EInvalidOperation for an empty stream list.
     TStreamMonitor(const database::TSongList& songs, const database::TMediumDB& index,
-                   std::vector<TStreamSpec> streams, TMonitorOptions options,
+                   std::vector<TStreamEntry> streams, TMonitorOptions options,
                    TSourceFactory makeSource, playlog::IPlayLog* playLog = nullptr,
                    TRecorderFactory makeRecorder = {});
     /// Stop().
@@ -97,7 +97,7 @@ public:
         OnNotice;
 
     /// The streams, in the order given. Names are unique.
-    const std::vector<TStreamSpec>& Streams() const { return FSpecs; }
+    const std::vector<TStreamEntry>& Streams() const { return FEntries; }
     /// Recognition threads in use.
     int LaneCount() const { return static_cast<int>(FLanes.size()); }
     /// Blocks analysed so far over all streams. Thread safe.
@@ -113,7 +113,7 @@ private:
 
     const database::TSongList& FSongs;
     const database::TMediumDB& FIndex;
-    std::vector<TStreamSpec> FSpecs;
+    std::vector<TStreamEntry> FEntries;
     TMonitorOptions FOptions;
     TSourceFactory FMakeSource;
     playlog::IPlayLog* FPlayLog;

@@ -30,18 +30,18 @@ private:
 
 stream::TSourceFactory MakeSourceFactory(bool ffmpegForFiles) {
     return [ffmpegForFiles](
-               const stream::TStreamSpec& spec) -> std::unique_ptr<stream::IStreamSource> {
-        switch (spec.Kind) {
+               const stream::TStreamEntry& entry) -> std::unique_ptr<stream::IStreamSource> {
+        switch (entry.Kind) {
             case stream::TSourceKind::skNetwork:
-                return std::make_unique<TFfmpegSource>(spec.Source);
+                return std::make_unique<TFfmpegSource>(entry.Source);
             case stream::TSourceKind::skPulse:
-                return std::make_unique<TPulseSource>(spec.Source.substr(6));
+                return std::make_unique<TPulseSource>(entry.Source.substr(6));
             case stream::TSourceKind::skFile:
                 if (!ffmpegForFiles &&
-                    audio::AudioFileTypeOf(spec.Source) != audio::TAudioFileType::ftOther) {
-                    return std::make_unique<stream::TFileStreamSource>(spec.Source);
+                    audio::AudioFileTypeOf(entry.Source) != audio::TAudioFileType::ftOther) {
+                    return std::make_unique<stream::TFileStreamSource>(entry.Source);
                 }
-                return std::make_unique<TFfmpegFileSource>(spec.Source);
+                return std::make_unique<TFfmpegFileSource>(entry.Source);
         }
         return nullptr;
     };

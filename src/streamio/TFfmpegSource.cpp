@@ -45,8 +45,8 @@ void TFfmpegSource::TDeleters::operator()(AVPacket* p) const { av_packet_free(&p
 void TFfmpegSource::TDeleters::operator()(AVFrame* p) const { av_frame_free(&p); }
 void TFfmpegSource::TDeleters::operator()(SwrContext* p) const { swr_free(&p); }
 
-TFfmpegSource::TFfmpegSource(std::string url, int openTimeoutSeconds)
-    : FUrl(std::move(url)), FOpenTimeout(openTimeoutSeconds) {}
+TFfmpegSource::TFfmpegSource(std::string url, int openTimeoutSeconds, int noAudioSeconds)
+    : FUrl(std::move(url)), FOpenTimeout(openTimeoutSeconds), FNoAudioTimeout(noAudioSeconds) {}
 
 TFfmpegSource::~TFfmpegSource() = default;
 
@@ -131,11 +131,13 @@ void TFfmpegSource::Open() {
     FFrame.reset(av_frame_alloc());
     if (!FPacket || !FFrame) throw EStreamError("out of memory");
     ReadTitle();
-    SetDeadline(stream::NoAudioTimeoutSeconds);
+    SetDeadline(FNoAudioTimeout);
 }
 
 bool TFfmpegSource::Read(std::vector<std::int16_t>& samples) {
     if (!FFormat || !FCodec) throw EStreamError("the stream is not open");
+    // Time the caller spent between reads (waiting for room in its ring) is not silence.
+    if (FLastReadGaveAudio) SetDeadline(FNoAudioTimeout);
     const std::size_t before = samples.size();
     auto receive = [&] {
         for (;;) {
@@ -174,7 +176,8 @@ bool TFfmpegSource::Read(std::vector<std::int16_t>& samples) {
     }
     av_packet_unref(FPacket.get());
     receive();
-    if (samples.size() > before) SetDeadline(stream::NoAudioTimeoutSeconds);
+    FLastReadGaveAudio = samples.size() > before;
+    if (FLastReadGaveAudio) SetDeadline(FNoAudioTimeout);
     return true;
 }
 

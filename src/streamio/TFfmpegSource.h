@@ -28,8 +28,10 @@ inline constexpr int OpenTimeoutSeconds = 15;
 
 class TFfmpegSource final : public stream::IStreamSource {
 public:
-    /// `openTimeoutSeconds`: how long Open may take.
-    explicit TFfmpegSource(std::string url, int openTimeoutSeconds = OpenTimeoutSeconds);
+    /// `openTimeoutSeconds`: how long Open may take; `noAudioSeconds`: how long reading may go
+    /// on without audio.
+    explicit TFfmpegSource(std::string url, int openTimeoutSeconds = OpenTimeoutSeconds,
+                           int noAudioSeconds = stream::NoAudioTimeoutSeconds);
     ~TFfmpegSource() override;
     TFfmpegSource(const TFfmpegSource&) = delete;
     TFfmpegSource& operator=(const TFfmpegSource&) = delete;
@@ -63,6 +65,7 @@ private:
 
     std::string FUrl;
     int FOpenTimeout;
+    int FNoAudioTimeout;
     std::unique_ptr<AVFormatContext, TDeleters> FFormat;
     std::unique_ptr<AVCodecContext, TDeleters> FCodec;
     std::unique_ptr<AVPacket, TDeleters> FPacket;
@@ -71,6 +74,7 @@ private:
     int FSwrRate = 0, FSwrChannels = 0, FSwrFormat = -1;  // what FSwr converts from
     int FStreamIndex = -1;
     int FPacketsSinceTitle = 0;
+    bool FLastReadGaveAudio = true;
     std::vector<std::uint8_t> FPcm;  // interleaved s16 at the source rate
     stream::TEngineConverter FConverter;
     std::atomic<bool> FInterrupted{false};

@@ -90,6 +90,8 @@ if command -v sqlite3 >/dev/null; then
     q() { sqlite3 -separator ' ' "$work/kill.sqlite" "$1"; }
     [ "$(q "SELECT title, ended_at IS NOT NULL, ifnull(duration_s, 0) >= 12 FROM plays WHERE stream = 'live' ORDER BY id")" = "alpha 1 1
 bravo 0 0" ] || fail "plays after SIGKILL: $(q 'SELECT * FROM plays')"
+    [ "$(q "SELECT file FROM plays WHERE title = 'alpha'")" = "$work/lib/alpha.qnf" ] ||
+        fail "the play's fingerprint file: $(q 'SELECT * FROM plays')"
     seen=$(q "SELECT last_seen_at FROM plays WHERE title = 'bravo'")
     "$cli" monitor --library "$work/lib" --db "$work/kill.sqlite" --fast "other=$work/b48.wav" >/dev/null 2>&1
     expect_status 0 $? "monitor after a SIGKILL"

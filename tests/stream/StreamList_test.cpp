@@ -1,5 +1,5 @@
 // Stream arguments and lists, derived names, shards, ICY titles and UTC texts.
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 namespace orvane::stream {
 namespace {
 
-TEST(StreamSpec, ArgumentsGiveNameSourceAndKind) {
+TEST(StreamList, ArgumentsGiveNameSourceAndKind) {
     struct TCase {
         const char* Text;
         const char* Name;
@@ -29,20 +29,20 @@ TEST(StreamSpec, ArgumentsGiveNameSourceAndKind) {
         {"dir/clip.mp3", "", "dir/clip.mp3", TSourceKind::skFile},
     };
     for (const TCase& c : cases) {
-        const TStreamSpec spec = ParseStreamArgument(c.Text);
-        EXPECT_EQ(spec.Name, c.Name) << c.Text;
-        EXPECT_EQ(spec.Source, c.Source) << c.Text;
-        EXPECT_EQ(spec.Kind, c.Kind) << c.Text;
+        const TStreamEntry entry = ParseStreamArgument(c.Text);
+        EXPECT_EQ(entry.Name, c.Name) << c.Text;
+        EXPECT_EQ(entry.Source, c.Source) << c.Text;
+        EXPECT_EQ(entry.Kind, c.Kind) << c.Text;
     }
 }
 
-TEST(StreamSpec, UnusableArgumentsAreRefusedWithAReason) {
+TEST(StreamList, UnusableArgumentsAreRefusedWithAReason) {
     for (const char* text : {"", "name=", "pulse:", "a=b\x01"}) {
-        EXPECT_THROW(ParseStreamArgument(text), EStreamSpec) << text;
+        EXPECT_THROW(ParseStreamArgument(text), EStreamList) << text;
     }
 }
 
-TEST(StreamSpec, ListSkipsCommentsAndBlanksAndNamesTheBadLine) {
+TEST(StreamList, ListSkipsCommentsAndBlanksAndNamesTheBadLine) {
     const auto streams = ParseStreamList(
         "# stations\n\n  one=http://a.example/one\r\n  # off=http://b.example\nc.wav\n", "list");
     ASSERT_EQ(streams.size(), 2u);
@@ -52,13 +52,13 @@ TEST(StreamSpec, ListSkipsCommentsAndBlanksAndNamesTheBadLine) {
     try {
         ParseStreamList("ok.wav\nbad=\n", "streams.txt");
         FAIL() << "a line without a source was accepted";
-    } catch (const EStreamSpec& e) {
+    } catch (const EStreamList& e) {
         EXPECT_EQ(std::string(e.what()).rfind("streams.txt:2: ", 0), 0u) << e.what();
     }
-    EXPECT_THROW(ReadStreamList("/nonexistent/streams.txt"), EStreamSpec);
+    EXPECT_THROW(ReadStreamList("/nonexistent/streams.txt"), EStreamList);
 }
 
-TEST(StreamSpec, DerivedNamesComeFromTheSourceAndAreMadeUnique) {
+TEST(StreamList, DerivedNamesComeFromTheSourceAndAreMadeUnique) {
     EXPECT_EQ(DefaultStreamName("http://radio.example:8000/jazz.mp3"), "jazz");
     EXPECT_EQ(DefaultStreamName("http://user:pw@radio.example:8000/"), "radio.example");
     EXPECT_EQ(DefaultStreamName("https://radio.example/live/?x=1"), "live");
@@ -66,7 +66,7 @@ TEST(StreamSpec, DerivedNamesComeFromTheSourceAndAreMadeUnique) {
     EXPECT_EQ(DefaultStreamName("/music/a.b.wav"), "a.b");
     EXPECT_EQ(DefaultStreamName("http:///"), "stream");
 
-    std::vector<TStreamSpec> streams = {
+    std::vector<TStreamEntry> streams = {
         ParseStreamArgument("http://a.example/x.mp3"), ParseStreamArgument("x=http://b.example/y"),
         ParseStreamArgument("http://c.example/x.mp3"), ParseStreamArgument("/tmp/x.wav")};
     AssignStreamNames(streams);
@@ -75,12 +75,12 @@ TEST(StreamSpec, DerivedNamesComeFromTheSourceAndAreMadeUnique) {
     EXPECT_EQ(streams[2].Name, "x-3");
     EXPECT_EQ(streams[3].Name, "x-4");
 
-    std::vector<TStreamSpec> twice = {ParseStreamArgument("a=one.wav"),
-                                      ParseStreamArgument("a=two.wav")};
-    EXPECT_THROW(AssignStreamNames(twice), EStreamSpec);
+    std::vector<TStreamEntry> twice = {ParseStreamArgument("a=one.wav"),
+                                       ParseStreamArgument("a=two.wav")};
+    EXPECT_THROW(AssignStreamNames(twice), EStreamList);
 }
 
-TEST(StreamSpec, ShardsSplitAListWithoutOverlapAndTheSameOnEveryRun) {
+TEST(StreamList, ShardsSplitAListWithoutOverlapAndTheSameOnEveryRun) {
     // FNV-1a 64 of "a" is 0xaf63dc4c8601ec8c.
     EXPECT_EQ(ShardOf("a", 1000), 0xaf63dc4c8601ec8cULL % 1000);
     std::vector<int> perShard(3, 0);
@@ -94,7 +94,7 @@ TEST(StreamSpec, ShardsSplitAListWithoutOverlapAndTheSameOnEveryRun) {
     EXPECT_EQ(index, 1u);
     EXPECT_EQ(count, 3u);
     for (const char* bad : {"0/3", "4/3", "3", "a/b", "1/", "/2", "1/0"}) {
-        EXPECT_THROW(ParseShard(bad, index, count), EStreamSpec) << bad;
+        EXPECT_THROW(ParseShard(bad, index, count), EStreamList) << bad;
     }
 }
 

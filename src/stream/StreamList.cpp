@@ -1,4 +1,4 @@
-#include "stream/StreamSpec.h"
+#include "stream/StreamList.h"
 
 #include <fstream>
 #include <set>
@@ -45,30 +45,30 @@ TSourceKind SourceKindOf(std::string_view source) {
     return TSourceKind::skFile;
 }
 
-TStreamSpec ParseStreamArgument(std::string_view text) {
+TStreamEntry ParseStreamArgument(std::string_view text) {
     text = Trim(text);
-    TStreamSpec spec;
+    TStreamEntry entry;
     const auto eq = text.find('=');
     if (eq != std::string_view::npos) {
         const std::string_view name = text.substr(0, eq);
         if (name.find_first_of(":/") == std::string_view::npos) {
-            spec.Name = std::string(Trim(name));
+            entry.Name = std::string(Trim(name));
             text = Trim(text.substr(eq + 1));
         }
     }
-    if (text.empty()) throw EStreamSpec("no source given for \"" + spec.Name + "\"");
-    if (HasControl(spec.Name)) throw EStreamSpec("a stream name holds control characters");
-    if (HasControl(text)) throw EStreamSpec("a source holds control characters");
-    spec.Source = std::string(text);
-    spec.Kind = SourceKindOf(spec.Source);
-    if (spec.Kind == TSourceKind::skPulse && spec.Source.size() == 6) {
-        throw EStreamSpec("\"pulse:\" needs a source name or \"default\"");
+    if (text.empty()) throw EStreamList("no source given for \"" + entry.Name + "\"");
+    if (HasControl(entry.Name)) throw EStreamList("a stream name holds control characters");
+    if (HasControl(text)) throw EStreamList("a source holds control characters");
+    entry.Source = std::string(text);
+    entry.Kind = SourceKindOf(entry.Source);
+    if (entry.Kind == TSourceKind::skPulse && entry.Source.size() == 6) {
+        throw EStreamList("\"pulse:\" needs a source name or \"default\"");
     }
-    return spec;
+    return entry;
 }
 
-std::vector<TStreamSpec> ParseStreamList(std::string_view text, std::string_view origin) {
-    std::vector<TStreamSpec> streams;
+std::vector<TStreamEntry> ParseStreamList(std::string_view text, std::string_view origin) {
+    std::vector<TStreamEntry> streams;
     std::size_t lineNo = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');
@@ -79,19 +79,19 @@ std::vector<TStreamSpec> ParseStreamList(std::string_view text, std::string_view
         if (line.empty() || line.front() == '#') continue;
         try {
             streams.push_back(ParseStreamArgument(line));
-        } catch (const EStreamSpec& e) {
-            throw EStreamSpec(std::string(origin) + ":" + std::to_string(lineNo) + ": " + e.what());
+        } catch (const EStreamList& e) {
+            throw EStreamList(std::string(origin) + ":" + std::to_string(lineNo) + ": " + e.what());
         }
     }
     return streams;
 }
 
-std::vector<TStreamSpec> ReadStreamList(const std::string& fileName) {
+std::vector<TStreamEntry> ReadStreamList(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
-    if (!in) throw EStreamSpec("the stream list \"" + fileName + "\" cannot be read");
+    if (!in) throw EStreamList("the stream list \"" + fileName + "\" cannot be read");
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) throw EStreamSpec("the stream list \"" + fileName + "\" cannot be read");
+    if (in.bad()) throw EStreamList("the stream list \"" + fileName + "\" cannot be read");
     return ParseStreamList(text.str(), fileName);
 }
 
@@ -130,16 +130,16 @@ std::string DefaultStreamName(std::string_view source) {
     return name.empty() ? std::string("stream") : name;
 }
 
-void AssignStreamNames(std::vector<TStreamSpec>& streams) {
+void AssignStreamNames(std::vector<TStreamEntry>& streams) {
     std::set<std::string> given;
-    for (const TStreamSpec& s : streams) {
+    for (const TStreamEntry& s : streams) {
         if (s.Name.empty()) continue;
         if (!given.insert(s.Name).second) {
-            throw EStreamSpec("the stream name \"" + s.Name + "\" is given twice");
+            throw EStreamList("the stream name \"" + s.Name + "\" is given twice");
         }
     }
     std::set<std::string> taken = given;
-    for (TStreamSpec& s : streams) {
+    for (TStreamEntry& s : streams) {
         if (!s.Name.empty()) continue;
         const std::string base = DefaultStreamName(s.Source);
         std::string name = base;
@@ -173,7 +173,7 @@ void ParseShard(std::string_view text, std::uint32_t& index, std::uint32_t& coun
     std::uint32_t n = 0;
     if (slash == std::string_view::npos || !number(text.substr(0, slash), k) ||
         !number(text.substr(slash + 1), n) || k < 1 || k > n) {
-        throw EStreamSpec("--shard takes K/N with 1 <= K <= N, not \"" + std::string(text) + "\"");
+        throw EStreamList("--shard takes K/N with 1 <= K <= N, not \"" + std::string(text) + "\"");
     }
     index = k - 1;
     count = n;
