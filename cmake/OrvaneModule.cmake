@@ -13,7 +13,8 @@ function(orvane_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gtest GTest::gtest_main orvane_warnings)
     # Index snapshots of the tests' libraries go to the build tree, never to the user's cache.
-    set(props ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;XDG_CACHE_HOME=${PROJECT_BINARY_DIR}/test-cache")
+    set(props ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
+        ENVIRONMENT_MODIFICATION "XDG_CACHE_HOME=set:${PROJECT_BINARY_DIR}/test-cache")
     if(ARG_LABELS)
         list(APPEND props LABELS "${ARG_LABELS}")
     endif()
