@@ -12,7 +12,9 @@ function(orvane_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gtest GTest::gtest_main orvane_warnings)
-    set(props ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+    # Index snapshots of the tests' libraries go to the build tree, never to the user's cache.
+    set(props ENVIRONMENT "ORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
+        ENVIRONMENT_MODIFICATION "XDG_CACHE_HOME=set:${PROJECT_BINARY_DIR}/test-cache")
     if(ARG_LABELS)
         list(APPEND props LABELS "${ARG_LABELS}")
     endif()

@@ -24,11 +24,7 @@ QnChServer::QnChServer(TRecognitionLock& lock, IBlockProcessor& search,
     FLock.PauseAcknowledged.store(false);
 }
 
-QnChServer::~QnChServer() {
-    Terminate();
-    // The channels outlive the thread; they must not wake what is gone.
-    for (TChannelBasic* channel : FChannels) channel->SetRecognitionWakeup(nullptr);
-}
+QnChServer::~QnChServer() { Terminate(); }
 
 void QnChServer::AddChannel(TChannelBasic& channel) {
     std::lock_guard guard(FLock);

@@ -51,7 +51,7 @@ public:
     /// search reads) must outlive it; none is owned.
     QnChServer(TRecognitionLock& lock, IBlockProcessor& search,
                const signal::QnKeyConversion& converter, TSearchSettings& settings);
-    /// Terminate(); the channels' wake-up is taken back.
+    /// Terminate().
     ~QnChServer() override;
     QnChServer(const QnChServer&) = delete;
     QnChServer& operator=(const QnChServer&) = delete;

@@ -140,7 +140,9 @@ public:
     /// processed frames reached into. In file mode seconds of the file / 86400. Consumer.
     tracking::TDateTime AnalysedStreamTime() const;
     /// The recognition thread's wake-up (set by the thread when the channel is added; may stay
-    /// null). The producer of a file channel notifies it. Before the thread starts.
+    /// null). The producer of a file channel notifies it, so the thread object must outlive
+    /// the channel's playing of a file (the owners free the channels first). Before the thread
+    /// starts.
     void SetRecognitionWakeup(TWakeup* wakeup) { FRecognitionWakeup.store(wakeup); }
     /// Waits until the channel was switched on or off, or `limit` has passed. Any thread.
     void WaitForSwitch(std::chrono::microseconds limit) { FSwitched.WaitFor(limit); }

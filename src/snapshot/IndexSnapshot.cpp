@@ -8,8 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +33,7 @@ namespace fs = std::filesystem;
 
 constexpr char Magic[8] = {'O', 'R', 'V', '3', 'S', 'N', 'A', 'P'};
 constexpr std::size_t EntriesAlignment = 4096;
+constexpr std::size_t ChecksumChunk = std::size_t{16} << 20;
 constexpr std::size_t EntryBytes = sizeof(database::TDBItem);
 constexpr auto SongHeaderBytes = static_cast<std::size_t>(fingerprint::SongHeaderSize);
 
@@ -95,6 +100,71 @@ private:
     std::uint8_t FBuffer[32] = {};
     std::size_t FBuffered = 0;
 };
+
+/// The snapshot's checksum: the image (its checksum field as zero) cut into chunks of 16 MiB,
+/// each summed with TChecksum, and the chunk sums (8 bytes each, in order) summed again, so
+/// that a reader can check the chunks on several threads. Fed in pieces of any size.
+class TChunkedChecksum {
+public:
+    void Add(const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            const std::size_t take = std::min(size, ChecksumChunk - FInChunk);
+            FChunk.Add(data, take);
+            FInChunk += take;
+            data += take;
+            size -= take;
+            if (FInChunk == ChecksumChunk) EndChunk();
+        }
+    }
+    std::uint64_t Value() {
+        if (FInChunk > 0) EndChunk();
+        TChecksum all;
+        all.Add(reinterpret_cast<const std::uint8_t*>(FSums.data()), FSums.size() * 8);
+        return all.Value();
+    }
+
+private:
+    void EndChunk() {
+        FSums.push_back(FChunk.Value());
+        FChunk = TChecksum{};
+        FInChunk = 0;
+    }
+
+    TChecksum FChunk;
+    std::size_t FInChunk = 0;
+    std::vector<std::uint64_t> FSums;
+};
+
+/// Runs task(0) ... task(n - 1) on up to `threads` threads (the caller's among them) and
+/// rethrows the first failure once all are done.
+template <typename F>
+void RunTasks(std::size_t n, F task) {
+    const std::size_t threads =
+        std::min<std::size_t>(n, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4));
+    std::atomic<std::size_t> next{0};
+    std::vector<std::exception_ptr> failures(threads);
+    auto work = [&](std::size_t worker) {
+        try {
+            for (std::size_t i; (i = next.fetch_add(1)) < n;) task(i);
+        } catch (...) {
+            failures[worker] = std::current_exception();
+            next.store(n);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t w = 1; w < threads; ++w) {
+        try {
+            helpers.emplace_back(work, w);
+        } catch (const std::system_error&) {
+            break;  // fewer threads; the caller's does the rest
+        }
+    }
+    work(0);
+    for (auto& helper : helpers) helper.join();
+    for (const auto& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
 
 std::string Hex64(std::uint64_t v) {
     static constexpr char Digits[] = "0123456789abcdef";
@@ -175,6 +245,18 @@ public:
     /// Appends bytes, adding them to the checksum.
     void Write(const void* data, std::size_t size) {
         FSum.Add(static_cast<const std::uint8_t*>(data), size);
+        WriteUnsummed(data, size);
+    }
+    void Zeros(std::size_t size) {
+        static const std::uint8_t Zero[4096] = {};
+        while (size > 0) {
+            const std::size_t n = std::min(size, sizeof(Zero));
+            Write(Zero, n);
+            size -= n;
+        }
+    }
+    /// Appends bytes the checksum does not cover (the header's place).
+    void WriteUnsummed(const void* data, std::size_t size) {
         const auto* p = static_cast<const char*>(data);
         while (size > 0) {
             const ssize_t n = ::write(FFd, p, size);
@@ -185,16 +267,8 @@ public:
             FOffset += static_cast<std::size_t>(n);
         }
     }
-    void Zeros(std::size_t size) {
-        static const std::uint8_t Zero[4096] = {};
-        while (size > 0) {
-            const std::size_t n = std::min(size, sizeof(Zero));
-            Write(Zero, n);
-            size -= n;
-        }
-    }
     std::size_t Offset() const { return FOffset; }
-    TChecksum& Sum() { return FSum; }
+    TChunkedChecksum& Sum() { return FSum; }
     /// Writes the header at the start and puts the file in place.
     void Finish(const std::uint8_t* header) {
         if (::pwrite(FFd, header, SnapshotHeaderSize, 0) != static_cast<ssize_t>(SnapshotHeaderSize))
@@ -218,7 +292,7 @@ private:
     std::string FTemp;
     int FFd = -1;
     std::size_t FOffset = 0;
-    TChecksum FSum;
+    TChunkedChecksum FSum;
     bool FDone = false;
 };
 
@@ -264,13 +338,26 @@ std::uint64_t SnapshotChecksum(const std::uint8_t* data, std::size_t size) noexc
     return sum.Value();
 }
 
-std::uint64_t ImageChecksum(const std::uint8_t* data, std::size_t size) noexcept {
-    static const std::uint8_t Zero[8] = {};
-    TChecksum sum;
-    sum.Add(data, 24);
-    sum.Add(Zero, 8);
-    sum.Add(data + 32, size - 32);
-    return sum.Value();
+std::uint64_t ImageChecksum(const std::uint8_t* data, std::size_t size) {
+    const std::size_t chunks = (size + ChecksumChunk - 1) / ChecksumChunk;
+    std::vector<std::uint64_t> sums(chunks);
+    RunTasks(chunks, [&](std::size_t c) {
+        const std::size_t begin = c * ChecksumChunk;
+        const std::size_t end = std::min(size, begin + ChecksumChunk);
+        TChecksum sum;
+        if (c == 0) {
+            static const std::uint8_t Zero[8] = {};
+            sum.Add(data, 24);
+            sum.Add(Zero, 8);
+            sum.Add(data + 32, end - 32);
+        } else {
+            sum.Add(data + begin, end - begin);
+        }
+        sums[c] = sum.Value();
+    });
+    TChecksum all;
+    all.Add(reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size() * 8);
+    return all.Value();
 }
 
 std::string DefaultSnapshotFolder() {
@@ -386,9 +473,8 @@ void WriteSnapshot(const std::string& path, const std::string& folder,
     out.Sum().Add(Zero, 8);
     out.Sum().Add(header + 32, SnapshotHeaderSize - 32);
     // The header's place; its bytes are written last, with the checksum.
-    const TChecksum headerOnly = out.Sum();
-    out.Zeros(SnapshotHeaderSize);
-    out.Sum() = headerOnly;
+    const std::uint8_t placeholder[SnapshotHeaderSize] = {};
+    out.WriteUnsummed(placeholder, sizeof placeholder);
     out.Write(table.Bytes.data(), table.Bytes.size());
     for (std::int32_t s = 0; s < slots; ++s) {
         out.Zeros(RoundUp(out.Offset(), 8) - out.Offset());
@@ -427,10 +513,19 @@ std::unique_ptr<IndexSnapshot> IndexSnapshot::openFile(const std::string& path,
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size < SnapshotHeaderSize) throw ESnapshotError("it is not an index snapshot");
-    // Private and writable: the index sorts and merges in place without touching the file.
-    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (mapped == MAP_FAILED) throw ESnapshotError(std::string("it cannot be mapped: ") + std::strerror(errno));
-    return check(std::make_shared<Memory>(static_cast<std::uint8_t*>(mapped), size, true), folder);
+    // Mapped for reading with every page in place at once (the check reads them all), then
+    // made writable: private, so the index sorts and merges in place without touching the
+    // file, and a page is copied only when it is first written. (Populating a writable
+    // private mapping would copy every page at once.)
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (mapped == MAP_FAILED) {
+        throw ESnapshotError(std::string("it cannot be mapped: ") + std::strerror(errno));
+    }
+    auto memory = std::make_shared<Memory>(static_cast<std::uint8_t*>(mapped), size, true);
+    if (::mprotect(mapped, size, PROT_READ | PROT_WRITE) != 0) {
+        throw ESnapshotError(std::string("it cannot be mapped: ") + std::strerror(errno));
+    }
+    return check(std::move(memory), folder);
 }
 
 std::unique_ptr<IndexSnapshot> IndexSnapshot::fromImage(std::vector<std::uint8_t> image,
@@ -549,23 +644,32 @@ std::unique_ptr<IndexSnapshot> IndexSnapshot::check(std::shared_ptr<Memory> memo
             part.count > entryCount - entriesSeen) {
             throw ESnapshotError("it is damaged");
         }
-        const std::uint8_t* items = data + entriesOffset + entriesSeen * EntryBytes;
         entriesSeen += part.count;
-        std::uint32_t previous = p == 0 ? 1 : 0;  // line key 0 is never stored
-        for (std::uint32_t k = 0; k < part.count; ++k) {
-            database::TDBItem item;
-            std::memcpy(&item, items + std::size_t{k} * sizeof(item), sizeof(item));
-            const auto song = static_cast<std::uint32_t>(item.SongNo());
-            if (item.EntryKey() < previous || song >= slots ||
-                item.LineNo() >= lengthOfSlot[song]) {
-                throw ESnapshotError("it is damaged");
-            }
-            previous = item.EntryKey();
-        }
     }
     if (entriesSeen != entryCount || table.Pos() != tableOffset + tableSize) {
         throw ESnapshotError("it is damaged");
     }
+    if (slots == 0 && entryCount > 0) throw ESnapshotError("it is damaged");
+    // 64 groups of partitions, checked on several threads.
+    constexpr std::size_t Groups = 64;
+    constexpr std::size_t PerGroup = database::PartitionCount / Groups;
+    RunTasks(Groups, [&](std::size_t g) {
+        for (std::size_t p = g * PerGroup; p < (g + 1) * PerGroup; ++p) {
+            const Partition& part = snapshot->partitions[p];
+            const std::uint8_t* items = data + entriesOffset + part.first * EntryBytes;
+            std::uint32_t previous = p == 0 ? 1 : 0;  // line key 0 is never stored
+            bool bad = false;
+            for (std::uint32_t k = 0; k < part.count; ++k) {
+                database::TDBItem item;
+                std::memcpy(&item, items + std::size_t{k} * sizeof(item), sizeof(item));
+                const auto song = static_cast<std::uint32_t>(item.SongNo());
+                bad |= item.EntryKey() < previous || song >= slots ||
+                       item.LineNo() >= lengthOfSlot[std::min<std::size_t>(song, slots - 1)];
+                previous = item.EntryKey();
+            }
+            if (bad) throw ESnapshotError("it is damaged");
+        }
+    });
     return snapshot;
 }
 

@@ -36,7 +36,7 @@ public:
 ///        8    4  format version (SnapshotVersion)
 ///       12    4  byte order mark $01020304 (reads $04030201 on a host of the other order)
 ///       16    8  file size in bytes
-///       24    8  checksum: SnapshotChecksum over the whole file with these 8 bytes as zero
+///       24    8  checksum: ImageChecksum, over the whole file with these 8 bytes as zero
 ///       32    8  table offset (64)           40  8  table size
 ///       48    8  entries offset (a multiple of 4096)    56  8  entries size
 ///   table:
@@ -63,9 +63,10 @@ constexpr std::size_t SnapshotHeaderSize = 64;
 /// A 64-bit checksum of `size` bytes (4 lanes of multiply-rotate rounds; fast enough to check
 /// a snapshot of gigabytes at start).
 std::uint64_t SnapshotChecksum(const std::uint8_t* data, std::size_t size) noexcept;
-/// The checksum a snapshot image must carry: over the whole image with its checksum field as
-/// zero. Needs size >= 64.
-std::uint64_t ImageChecksum(const std::uint8_t* data, std::size_t size) noexcept;
+/// The checksum a snapshot image must carry: the image with its checksum field as zero, cut
+/// into chunks of 16 MiB, each summed with SnapshotChecksum; then SnapshotChecksum of those
+/// sums (8 bytes each, in order). The chunks are summed on several threads. Needs size >= 64.
+std::uint64_t ImageChecksum(const std::uint8_t* data, std::size_t size);
 
 /// The folder snapshots live in: $XDG_CACHE_HOME/orvane3/, or ~/.cache/orvane3/ when
 /// XDG_CACHE_HOME is not set to an absolute path; empty when neither is known.

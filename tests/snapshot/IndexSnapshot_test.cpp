@@ -338,6 +338,8 @@ TEST_F(TSnapshotTest, ATakenOverIndexChangesInMemoryOnlyAndStaysSearchable) {
 TEST_F(TSnapshotTest, LivesInTheUsersCacheFolderAndDropsThoseOfFoldersThatAreGone) {
     const char* old = std::getenv("XDG_CACHE_HOME");
     const std::string saved = old != nullptr ? old : "";
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
     ::setenv("XDG_CACHE_HOME", CacheDir.Path().c_str(), 1);
     EXPECT_EQ(DefaultSnapshotFolder(), CacheDir.Path().string() + "/orvane3/");
     ::setenv("XDG_CACHE_HOME", "relative", 1);
@@ -347,6 +349,11 @@ TEST_F(TSnapshotTest, LivesInTheUsersCacheFolderAndDropsThoseOfFoldersThatAreGon
         ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
     } else {
         ::unsetenv("XDG_CACHE_HOME");
+    }
+    if (oldHome != nullptr) {
+        ::setenv("HOME", savedHome.c_str(), 1);
+    } else {
+        ::unsetenv("HOME");
     }
 
     std::string goneSnapshot;
