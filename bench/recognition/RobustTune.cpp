@@ -3,9 +3,10 @@
 // channel and the search in robust mode, and prints per clip the best score the right
 // fingerprint reached, the best any other fingerprint reached, and whether the standard check
 // path or the robust one (at its built-in threshold) showed the right title at some search:
-//     file;title;right_score;wrong_score;heard
+//     file;title;right_score;wrong_score;heard;wrong_title
 // usage: robust_tune LIBDIR < list
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
         recognition::TChannelBasic channel{0, 0, "Channel01", lock, standalone.Posting};
         float right = 0.0f;
         float wrong = 0.0f;
+        std::string wrongTitle;
+        float right2 = 0, wrong2 = 0, right3 = 0, wrong3 = 0;
         bool heard = false;
         const std::int32_t blocks =
             static_cast<std::int32_t>(audio.size()) / recognition::BlockSamples - 1;
@@ -102,17 +105,32 @@ int main(int argc, char** argv) {
             for (const auto& s : search.Robust().Scores()) {
                 auto* ss = standalone.Songs.SongServer(s.SongNo);
                 if (ss == nullptr) continue;
+                const bool isRight = fingerprint::TitleOf(*ss->SongFile()) == title;
+                if (s.Streak >= 2) {
+                    float& c = isRight ? right2 : wrong2;
+                    c = std::max(c, s.Chain);
+                }
+                if (s.Streak >= 3) {
+                    float& c = isRight ? right3 : wrong3;
+                    c = std::max(c, s.Chain);
+                }
+            }
+            for (const auto& s : search.Robust().Scores()) {
+                auto* ss = standalone.Songs.SongServer(s.SongNo);
+                if (ss == nullptr) continue;
                 if (fingerprint::TitleOf(*ss->SongFile()) == title) {
                     right = std::max(right, s.Score);
-                } else {
-                    wrong = std::max(wrong, s.Score);
+                } else if (s.Score > wrong) {
+                    wrong = s.Score;
+                    wrongTitle = fingerprint::TitleOf(*ss->SongFile());
                 }
             }
             if (channel.ReadCap().Caption == title) heard = true;
             standalone.Poster.TakeAll();
         }
-        std::printf("%s;%s;%.2f;%.2f;%d\n", file.c_str(), title.c_str(), right, wrong,
-                    heard ? 1 : 0);
+        std::printf("%s;%s;%.2f;%.2f;%d;%s;%.2f;%.2f;%.2f;%.2f\n", file.c_str(), title.c_str(),
+                    right, wrong, heard ? 1 : 0, wrongTitle.c_str(), right2, wrong2, right3,
+                    wrong3);
         std::fflush(stdout);
     }
     return 0;

@@ -159,9 +159,10 @@ void TSearch::LookUp(TChannelBasic& channel) {
         }
         if (candidates.Full()) break;
     }
-    if (robust && candidates.Count() == 0) {
-        FRobust.Verify(channel.RingBuffer.data(), (channel.RingPos - 1 + KeyRingSize) % KeyRingSize,
-                       candidates);
+    if (robust) {
+        FRobust.Verify(channel.Id(), channel.RingBuffer.data(),
+                       (channel.RingPos - 1 + KeyRingSize) % KeyRingSize, candidates,
+                       candidates.Count() == 0);
     }
 }
 
