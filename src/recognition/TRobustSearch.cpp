@@ -168,16 +168,14 @@ std::int32_t TRobustSearch::Verify(std::int32_t channelId, const std::uint32_t* 
     }
     tracks = FScores;
 
-    std::int32_t appended = 0;
-    if (!append) return appended;
-    for (const TRobustScore& s : FScores) {
-        const float evidence = Evidence(s);
-        if (evidence < 0.0f) break;
-        bool listed = false;
-        for (const FoundItem& c : candidates.Items()) {
-            listed = listed || c.SongServer.get() == FSongs.SongServer(s.SongNo);
-        }
-        if (listed) continue;
+    // Only the hypothesis with the most evidence becomes a candidate: two fingerprints that
+    // share material would otherwise both pass under noise, and the choice would disable one of
+    // them as a duplicate on evidence this weak.
+    if (!append || FScores.empty()) return 0;
+    const TRobustScore& s = FScores.front();
+    const float evidence = Evidence(s);
+    if (evidence < 0.0f) return 0;
+    {
         FoundItem item;
         // Just enough evidence: 32, as a weak standard match; twice as much: 16.
         item.Error = std::clamp(32.0f - 4.0f * evidence, 0.0f, 39.0f);
@@ -185,10 +183,8 @@ std::int32_t TRobustSearch::Verify(std::int32_t channelId, const std::uint32_t* 
         item.InitPos = newestSlot + KeyRingSize;
         item.CheckFrom = s.Position;
         item.NegativeShift = -1;
-        if (!candidates.Append(std::move(item))) break;
-        ++appended;
+        return candidates.Append(std::move(item)) ? 1 : 0;
     }
-    return appended;
 }
 
 }  // namespace orvane::recognition

@@ -73,10 +73,10 @@ public:
     void Note(const database::TDBItem* entries, std::int32_t size, std::int32_t offset);
     /// Scores the noted hypotheses and those channel `channelId` followed from its last search
     /// (96 keys on) against its key ring (2048 keys, newest at `newestSlot`), keeps the 32 with
-    /// the most evidence to follow, and with `append` adds each of them with enough evidence
-    /// (alone, or over 2 or 3 consecutive searches) whose fingerprint is not listed yet to
-    /// `candidates` (Error 32 at the limit, less with more evidence; CheckFrom its position,
-    /// NegativeShift -1). Returns the candidates appended.
+    /// the most evidence to follow, and with `append` adds the one with the most evidence, when
+    /// it has enough (alone, or over 2 or 3 consecutive searches), to `candidates` (Error 32 at
+    /// the limit, less with more evidence; CheckFrom its position, NegativeShift -1). Returns
+    /// the candidates appended (0 or 1).
     std::int32_t Verify(std::int32_t channelId, const std::uint32_t* ring, std::int32_t newestSlot,
                         TCandidateList& candidates, bool append);
 
