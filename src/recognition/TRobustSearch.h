@@ -33,9 +33,9 @@ inline constexpr std::int32_t RobustWindows = 6;
 inline constexpr std::int32_t RobustChanceShifts[] = {97, -131};
 /// Scores that make a hypothesis a candidate: alone, or as the weakest of 2 or of 3 consecutive
 /// searches that followed it at a consistent alignment.
-inline constexpr float RobustSingleScore = 20.0f;
-inline constexpr float RobustPairScore = 15.0f;
-inline constexpr float RobustRunScore = 11.0f;
+inline constexpr float RobustSingleScore = 26.0f;
+inline constexpr float RobustPairScore = 19.0f;
+inline constexpr float RobustRunScore = 14.0f;
 /// Hypotheses scoring below this are not followed.
 inline constexpr float RobustKeepScore = 2.0f;
 /// Hypotheses followed per channel from one search to the next.
