@@ -39,9 +39,9 @@ inline constexpr float RobustRunScore = 14.0f;
 /// Hypotheses scoring below this are not followed.
 inline constexpr float RobustKeepScore = 2.0f;
 /// Hypotheses followed per channel from one search to the next.
-inline constexpr std::int32_t RobustTracks = 32;
+inline constexpr std::int32_t RobustTracks = 96;
 /// Keys a followed hypothesis may drift per search (audio played a little fast or slow).
-inline constexpr std::int32_t RobustDrift = 2;
+inline constexpr std::int32_t RobustDrift = 1;
 /// Keys heard between two searches.
 inline constexpr std::int32_t SearchKeysPerStep = 96;
 /// Hypotheses one search verifies at most (further index hits are not noted).
