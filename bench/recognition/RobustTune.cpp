@@ -1,13 +1,14 @@
-// The robust search's scores on real clips, for choosing its threshold: loads a fingerprint
-// folder, plays each WAV clip (11025 Hz mono, 16 bit) named on stdin as "file;title" through a
-// channel and the search in robust mode, and prints per clip the best score the right
-// fingerprint reached, the best any other fingerprint reached, and whether the standard check
-// path or the robust one (at its built-in threshold) showed the right title at some search:
-//     file;title;right_score;wrong_score;heard;wrong_title
+// The robust search's scores on real clips, for choosing its thresholds: loads a fingerprint
+// folder, plays each WAV clip (11025 Hz mono, 16 bit) named on stdin as "file;title" ("-" for a
+// song not in the library) through a channel and the search in robust mode, and prints per clip
+// the best score the right fingerprint and any other fingerprint reached (with that one's title),
+// whether the right title was shown at some search, and the best weakest-link scores of
+// hypotheses followed over 2 and over 3 consecutive searches, right and other:
+//     file;title;right;other;heard;other_title;right_2;other_2;right_3;other_3
 // usage: robust_tune LIBDIR < list
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
     recognition::TSearchSettings settings;
     settings.Form3Checkbox2checked = true;
     settings.RobustSearch = true;
-    recognition::TSearch search(converter, verifier, standalone.Index, standalone.Posting, settings);
+    recognition::TSearch search(converter, verifier, standalone.Index, standalone.Posting,
+                                settings);
 
     std::string line;
     while (std::getline(std::cin, line)) {

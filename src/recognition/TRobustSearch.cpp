@@ -22,8 +22,7 @@ void TRobustSearch::Begin() {
     FLastHypotheses = 0;
 }
 
-void TRobustSearch::Note(const database::TDBItem* entries, std::int32_t size,
-                         std::int32_t offset) {
+void TRobustSearch::Note(const database::TDBItem* entries, std::int32_t size, std::int32_t offset) {
     for (std::int32_t e = 0; e < size; ++e) {
         if (FHypotheses.size() >= static_cast<std::size_t>(RobustMaxHypotheses)) return;
         // The newest key lies -1 - offset keys after the query key.

@@ -38,8 +38,8 @@ inline constexpr float RobustPairScore = 19.0f;
 inline constexpr float RobustRunScore = 14.0f;
 /// Hypotheses scoring below this are not followed.
 inline constexpr float RobustKeepScore = 2.0f;
-/// Hypotheses followed per channel from one search to the next.
-inline constexpr std::int32_t RobustTracks = 96;
+/// Hypotheses followed per channel from one search to the next (96 found no more clips).
+inline constexpr std::int32_t RobustTracks = 32;
 /// Keys a followed hypothesis may drift per search (audio played a little fast or slow).
 inline constexpr std::int32_t RobustDrift = 1;
 /// Keys heard between two searches.
