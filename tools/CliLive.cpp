@@ -52,7 +52,7 @@ const char* const DevicesUsage =
 
 const char* const ListenUsage =
     "usage: orvane3-cli listen [--device NAME] [--library DIR] [--side both|left|right]\n"
-    "                          [--compat]\n"
+    "                          [--compat] [--robust]\n"
     "\n"
     "Loads the fingerprint library, switches channel 0 on for the capture device and\n"
     "prints each log line \"channel: title [begin - end] (duration)\" as the song tracker\n"
@@ -65,6 +65,7 @@ const char* const ListenUsage =
     "  --library DIR   the fingerprint folder instead of the one in the settings\n"
     "  --side SIDE     both (mono mix), left or right side of a stereo input\n"
     "  --compat        record at 22050 Hz (compatibility mode)\n"
+    "  --robust        robust recognition for noisy input (also from the settings)\n"
     "Exit status: 0 ended by a signal, 1 no fingerprint loaded or the device could not be\n"
     "started, 2 bad usage.\n";
 
@@ -139,6 +140,7 @@ int CmdListen(int argc, char** argv) {
     std::string libraryDir;
     int side = -1;
     bool compat = false;
+    bool robust = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (IsHelp(argv[i])) {
@@ -166,6 +168,8 @@ int CmdListen(int argc, char** argv) {
             }
         } else if (arg == "--compat") {
             compat = true;
+        } else if (arg == "--robust") {
+            robust = true;
         } else {
             return Usage(ListenUsage, "unknown argument " + arg);
         }
@@ -234,6 +238,7 @@ int CmdListen(int argc, char** argv) {
     options.Form3highIntegChecked = settings.Highquality;
     options.Form3Checkbox2checked = settings.DeepSearch;
     options.Form3KeepLongest = settings.DuplicateKeep == 1;
+    options.RobustSearch = robust || settings.RobustSearch;
     recognitionThread.PublishSettings(options);
 
     recognition::TChannel channel(0, side, channelSettings.Caption, lock, posting,

@@ -97,7 +97,7 @@ const char* const InspectUsage =
 
 const char* const MatchUsage =
     "usage: orvane3-cli match [--library DIR] [--deep|--no-deep] [--high-integrity]\n"
-    "                         [--keep longest|shortest] [--format text|csv] FILE...\n"
+    "                         [--keep longest|shortest] [--robust] [--format text|csv] FILE...\n"
     "\n"
     "Loads the fingerprints of DIR (default: the configured fingerprint folder, at first\n"
     "~/Documents/My Fingerprints/; deep search, high integrity and which duplicate to keep\n"
@@ -110,6 +110,8 @@ const char* const MatchUsage =
     "  --deep, --no-deep    look up all 96 newest keys per search (default) or every third\n"
     "  --high-integrity     age penalty 12 instead of 4: a clip is dropped sooner\n"
     "  --keep WHICH         of duplicate fingerprints keep the longest (default) or shortest\n"
+    "  --robust             robust recognition for noisy input: hears clips under loud noise\n"
+    "                       by comparing up to 9 s of keys (also from the settings)\n"
     "  --format csv         file;start_in_file;end_in_file;title;clip_begin;clip_end\n"
     "                       (seconds with one decimal), after a header row\n"
     "\n"
@@ -429,6 +431,7 @@ int CmdMatch(int argc, char** argv) {
     options.Form3Checkbox2checked = store.Settings.DeepSearch;
     options.Form3highIntegChecked = store.Settings.Highquality;
     options.Form3KeepLongest = store.Settings.DuplicateKeep == 1;
+    options.RobustSearch = store.Settings.RobustSearch;
     bool csv = false;
     std::vector<std::string> files;
     for (int i = 0; i < argc; ++i) {
@@ -446,6 +449,8 @@ int CmdMatch(int argc, char** argv) {
             options.Form3Checkbox2checked = false;
         } else if (arg == "--high-integrity") {
             options.Form3highIntegChecked = true;
+        } else if (arg == "--robust") {
+            options.RobustSearch = true;
         } else if (arg == "--keep") {
             if (i + 1 >= argc) return Usage(MatchUsage, "--keep needs longest or shortest");
             const std::string which = argv[++i];

@@ -302,6 +302,7 @@ bool TSettingsStore::Load() {
     read.Int(QStringLiteral("IdleTimeout"), Settings.IdleTimeout, defaults.IdleTimeout, 0,
              std::numeric_limits<std::int32_t>::max());
     read.Boolean(QStringLiteral("Highquality"), Settings.Highquality, defaults.Highquality);
+    read.Boolean(QStringLiteral("RobustSearch"), Settings.RobustSearch, defaults.RobustSearch);
 
     PublishSnapshot();
     ApplyToEngine();
@@ -327,6 +328,7 @@ bool TSettingsStore::Save() {
     store->setValue(QStringLiteral("Priority"), Settings.Priority);
     store->setValue(QStringLiteral("DuplicateKeep"), Settings.DuplicateKeep);
     store->setValue(QStringLiteral("Highquality"), flag(Settings.Highquality));
+    store->setValue(QStringLiteral("RobustSearch"), flag(Settings.RobustSearch));
     store->setValue(QStringLiteral("EventsEnabled"), flag(Settings.EventsEnabled));
     store->setValue(QStringLiteral("Compatibility"), flag(Settings.Compatibility));
     ApplyCompatibility();

@@ -26,6 +26,7 @@ TSettingsSnapshot TSettingsSnapshot::Of(const TSettings& settings) {
     snapshot.Form3Checkbox2checked = settings.DeepSearch;
     snapshot.Form3FolderFilesEdit1Text = settings.FpFolder;
     snapshot.Form3KeepLongest = settings.DuplicateKeep == 1;
+    snapshot.RobustSearch = settings.RobustSearch;
     return snapshot;
 }
 

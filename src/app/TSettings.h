@@ -41,6 +41,8 @@ struct TSettings {
     std::int32_t DuplicateKeep = 1;
     /// Assume high integrity of the input.
     bool Highquality = false;
+    /// Robust recognition for noisy input (off: the standard search).
+    bool RobustSearch = false;
     bool EventsEnabled = false;
     /// Compatibility mode of the audio intake (22050 Hz capture).
     bool Compatibility = false;
@@ -73,6 +75,7 @@ struct TSettingsSnapshot {
     bool Form3Checkbox2checked = true;         ///< DeepSearch
     std::string Form3FolderFilesEdit1Text;     ///< FpFolder
     bool Form3KeepLongest = true;              ///< DuplicateKeep == 1
+    bool RobustSearch = false;                 ///< RobustSearch
 
     /// The snapshot of `settings`.
     static TSettingsSnapshot Of(const TSettings& settings);

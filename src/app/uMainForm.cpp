@@ -287,6 +287,7 @@ void TMainForm::Init() {
         options.Form3highIntegChecked = snapshot.Form3highIntegChecked;
         options.Form3Checkbox2checked = snapshot.Form3Checkbox2checked;
         options.Form3KeepLongest = snapshot.Form3KeepLongest;
+        options.RobustSearch = snapshot.RobustSearch;
         FRecognitionThread->PublishSettings(options);
     };
     FSettings->RegStuff(false);

@@ -50,6 +50,7 @@ void QnChServer::PublishSettings(const TRecognitionOptions& options) {
     FSettings.Form3highIntegChecked = options.Form3highIntegChecked;
     FSettings.Form3Checkbox2checked = options.Form3Checkbox2checked;
     FSettings.Form3KeepLongest = options.Form3KeepLongest;
+    FSettings.RobustSearch = options.RobustSearch;
 }
 
 bool QnChServer::SetPriority(TRecognitionPriority priority) {

@@ -33,6 +33,8 @@ struct TRecognitionOptions {
     bool Form3highIntegChecked = false;
     bool Form3Checkbox2checked = false;
     bool Form3KeepLongest = true;
+    /// The robust search for noisy input (TSearchSettings::RobustSearch).
+    bool RobustSearch = false;
 };
 
 /// What the recognition thread reads of the main window when it refreshes its snapshot.

@@ -96,6 +96,9 @@ public:
                                   std::int32_t last, const std::uint32_t* ring, std::int32_t slot,
                                   std::int32_t counter, std::int32_t thresh);
 
+    /// The song list whose slots the index entries name.
+    const database::TSongList& Songs() const { return FSongs; }
+
     /// The candidates collected since the search last cleared the list.
     TCandidateList Candidates;
 

@@ -59,7 +59,8 @@ TSearch::TSearch(signal::QnKeyConversion& converter, QnCheckKey& verifier,
       FVerifier(verifier),
       FIndex(index),
       FPosting(posting),
-      FSettings(settings) {
+      FSettings(settings),
+      FRobust(verifier.Songs()) {
     FDuplicates.reserve(static_cast<std::size_t>(MaxCandidates) + 1);
 }
 
@@ -144,7 +145,9 @@ void TSearch::LookUp(TChannelBasic& channel) {
     candidates.Clear();
     FLookups = 0;
     FVerifier.SetRing(channel.RingBuffer.data(), &FKPos, &FLPos);
-    const bool deep = FSettings.Form3Checkbox2checked;
+    const bool robust = FSettings.RobustSearch;
+    const bool deep = FSettings.Form3Checkbox2checked || robust;
+    if (robust) FRobust.Begin();
     for (std::int32_t offset = -1; offset >= -SearchKeys; --offset) {
         if (!deep && offset % 3 != 0) continue;
         const std::int32_t slot = (channel.RingPos + offset + KeyRingSize) % KeyRingSize;
@@ -158,9 +161,15 @@ void TSearch::LookUp(TChannelBasic& channel) {
             const std::int32_t found = FIndex.GetFromDB(
                 FLookupBuffer.data(), LookupCapacity, key ^ patterns[static_cast<std::size_t>(m)]);
             ++FLookups;
+            if (robust) FRobust.Note(FLookupBuffer.data(), found, offset);
             if (FVerifier.Check(m, FLookupBuffer.data(), found) == 1) break;
         }
         if (candidates.Full()) break;
+    }
+    if (robust) {
+        FRobust.Verify(channel.Id(), channel.RingBuffer.data(),
+                       (channel.RingPos - 1 + KeyRingSize) % KeyRingSize, candidates,
+                       candidates.Count() == 0);
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "database/TDBItem.h"
 #include "recognition/QnCheckKey.h"
+#include "recognition/TRobustSearch.h"
 #include "recognition/TChannelBasic.h"
 #include "tracking/TDateTime.h"
 #include "tracking/TPosting.h"
@@ -56,6 +57,9 @@ struct TSearchSettings {
     bool Form3highIntegChecked = false;        ///< Assume high integrity: penalty 12, else 4
     bool Form3Checkbox2checked = false;        ///< Deep search: all 96 keys, else every third
     bool Form3KeepLongest = true;              ///< DuplicateKeep: longest, else shortest
+    /// Robust recognition for noisy input: all 96 keys are looked up, and when no hit passes
+    /// the 256-key check, every hit is scored over up to 768 keys (TRobustSearch).
+    bool RobustSearch = false;
 };
 
 /// Captures in progress that take the keys a channel hears.
@@ -111,6 +115,8 @@ public:
 
     /// Lookups (GetFromDB calls) of the last search; for tests and benchmarks.
     std::int64_t LastLookups() const { return FLookups; }
+    /// The robust search's scores of the last robust search; for tests and tuning.
+    const TRobustSearch& Robust() const { return FRobust; }
 
     /// Whether no balloon is shown (the announcement side's BalloonHidden); when false, a
     /// search without a clip posts acHideBalloon (tray shown, balloon option on). Recognition
@@ -138,6 +144,7 @@ private:
     std::int64_t FLookups = 0;
     // The duplicate set, reserved once so choosing allocates nothing.
     std::vector<fingerprint::ISongServer*> FDuplicates;
+    TRobustSearch FRobust;
 };
 
 }  // namespace orvane::recognition

@@ -253,6 +253,10 @@ void TForm3::BuildOptions(QGroupBox* group) {
     FComp = AddCheckBox(group, QStringLiteral("Compatibillity mode"), 287, 48);
     FComp->setObjectName(QStringLiteral("Comp"));
     SetHelp(FComp, 16);
+    FRobustSearch =
+        AddCheckBox(group, QStringLiteral("Robust recognition (noisy input)"), 287, 64);
+    FRobustSearch->setObjectName(QStringLiteral("RobustSearch"));
+    SetHelp(FRobustSearch, 22);
 
     FTaskPri =
         AddList(group, {QStringLiteral("low"), QStringLiteral("medium"), QStringLiteral("high")},
@@ -294,11 +298,11 @@ void TForm3::BuildOptions(QGroupBox* group) {
     // lists wide enough to show their entries whole.
     const int column2 = std::max({287, RightOf(FCheckBox2) + 12, RightOf(FCheckBoxBalloon) + 12,
                                   RightOf(FCheckBoxTray) + 12, RightOf(FStartOnLoad) + 12});
-    for (QCheckBox* box : {FSpAnnounce, FhighInteg, FComp}) {
+    for (QCheckBox* box : {FSpAnnounce, FhighInteg, FComp, FRobustSearch}) {
         box->move(column2, box->y());
     }
-    const int column3 =
-        std::max({466, RightOf(FSpAnnounce) + 12, RightOf(FhighInteg) + 12, RightOf(FComp) + 12});
+    const int column3 = std::max({466, RightOf(FSpAnnounce) + 12, RightOf(FhighInteg) + 12,
+                                  RightOf(FComp) + 12, RightOf(FRobustSearch) + 12});
     for (QLabel* label : {label13, label3, label2}) {
         label->move(column3, label->y());
     }
@@ -462,6 +466,7 @@ void TForm3::LoadControls() {
     FCheckBox5->setChecked(settings.EventsEnabled);
     EventsEnabledChanged();
     FComp->setChecked(settings.Compatibility);
+    FRobustSearch->setChecked(settings.RobustSearch);
     FStartOnLoad->setChecked(settings.ActiveOnLoad);
     FSimult->setCurrentIndex(settings.SimultPresent ? 0 : FSimult->count() - 1);
     FEdit3->setText(QString::number(std::max(settings.IdleTimeout, 0)));
@@ -483,6 +488,7 @@ void TForm3::StoreControls() {
     settings.Highquality = FhighInteg->isChecked();
     settings.EventsEnabled = FCheckBox5->isChecked();
     settings.Compatibility = FComp->isChecked();
+    settings.RobustSearch = FRobustSearch->isChecked();
     settings.ActiveOnLoad = FStartOnLoad->isChecked();
     bool ok = false;
     const int idleTimeout = FEdit3->text().toInt(&ok);
@@ -677,6 +683,11 @@ QString TForm3::HelpText(int context) {
             return QStringLiteral(
                 "Specifies (in seconds) how long the program should wait until a song is "
                 "considered to have ended if the song has not been recognized for that time. ");
+        case 22:
+            return QStringLiteral(
+                "Recognizes songs in loud noise (a shop, a bar, a car, a microphone in a room) by "
+                "comparing up to 9 seconds of audio with each fingerprint. Takes a little more "
+                "processor time; songs may take a few seconds longer to be recognized. ");
         case 21:
             return QStringLiteral(
                 "You can use events to start scripts e.g. when a song is recognized. ");

@@ -136,6 +136,7 @@ public:
     QCheckBox* SpAnnounce() const { return FSpAnnounce; }
     QCheckBox* highInteg() const { return FhighInteg; }
     QCheckBox* Comp() const { return FComp; }
+    QCheckBox* RobustSearch() const { return FRobustSearch; }
     QComboBox* TaskPri() const { return FTaskPri; }
     QComboBox* Simult() const { return FSimult; }
     QLineEdit* Edit3() const { return FEdit3; }
@@ -211,6 +212,7 @@ private:
     QCheckBox* FSpAnnounce = nullptr;
     QCheckBox* FhighInteg = nullptr;
     QCheckBox* FComp = nullptr;
+    QCheckBox* FRobustSearch = nullptr;
     QComboBox* FTaskPri = nullptr;
     QComboBox* FSimult = nullptr;
     QLineEdit* FEdit3 = nullptr;

@@ -95,7 +95,8 @@ TEST_F(RegStuffTest, TheSaveAfterAFirstStartWritesEveryDefaultAndTheNextStartRea
          {"FpFolder=" + DefaultFolder(), "BatFolder=" + Dir.File("Music") + "/",
           std::string("DeepSearch=1"), std::string("Announce=0"), std::string("Systray=1"),
           std::string("Balloon=1"), std::string("Priority=-1"), std::string("DuplicateKeep=1"),
-          std::string("Highquality=0"), std::string("EventsEnabled=0"),
+          std::string("Highquality=0"), std::string("RobustSearch=0"),
+          std::string("EventsEnabled=0"),
           std::string("Compatibility=0"), std::string("ActiveOnLoad=1"),
           std::string("AutoFileName="), std::string("ChannelDevice0="),
           std::string("ChannelCap0=Channel01"), std::string("ChannelMode0=0"),
@@ -124,6 +125,7 @@ TEST_F(RegStuffTest, EveryValueRoundTripsWithItsType) {
     s.Priority = 1;
     s.DuplicateKeep = 0;
     s.Highquality = true;
+    s.RobustSearch = true;
     s.EventsEnabled = true;
     s.Compatibility = true;
     s.ActiveOnLoad = false;

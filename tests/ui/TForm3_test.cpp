@@ -184,6 +184,8 @@ TEST_F(TForm3Test, ShowsTheDefaultsOfAFirstStart) {
     EXPECT_FALSE(dialog->SpAnnounce()->isChecked());
     EXPECT_FALSE(dialog->highInteg()->isChecked());
     EXPECT_FALSE(dialog->Comp()->isChecked());
+    EXPECT_FALSE(dialog->RobustSearch()->isChecked());
+    EXPECT_EQ(dialog->RobustSearch()->text(), QStringLiteral("Robust recognition (noisy input)"));
     EXPECT_EQ(dialog->TaskPri()->currentText(), QStringLiteral("low"));
     EXPECT_EQ(dialog->KeepLongest()->currentText(), QStringLiteral("longest fingerprint"));
     EXPECT_EQ(dialog->Edit3()->text(), QStringLiteral("5"));
@@ -200,6 +202,7 @@ TEST_F(TForm3Test, OkSavesTheControlsToTheStoreAndTheNextDialogShowsThem) {
         dialog->StartOnLoad()->setChecked(false);
         dialog->SpAnnounce()->setChecked(true);
         dialog->highInteg()->setChecked(true);
+        dialog->RobustSearch()->setChecked(true);
         dialog->TaskPri()->setCurrentIndex(2);
         dialog->KeepLongest()->setCurrentIndex(0);
         dialog->Edit3()->setText(QStringLiteral("12"));
@@ -217,6 +220,8 @@ TEST_F(TForm3Test, OkSavesTheControlsToTheStoreAndTheNextDialogShowsThem) {
     EXPECT_EQ(disk->value(QStringLiteral("ActiveOnLoad")).toInt(), 0);
     EXPECT_EQ(disk->value(QStringLiteral("Announce")).toInt(), 1);
     EXPECT_EQ(disk->value(QStringLiteral("Highquality")).toInt(), 1);
+    EXPECT_EQ(disk->value(QStringLiteral("RobustSearch")).toInt(), 1);
+    EXPECT_TRUE(Store->Snapshot().RobustSearch);
     EXPECT_EQ(disk->value(QStringLiteral("Priority")).toInt(), 1);
     EXPECT_EQ(disk->value(QStringLiteral("DuplicateKeep")).toInt(), 0);
     EXPECT_EQ(disk->value(QStringLiteral("IdleTimeout")).toInt(), 12);
@@ -234,6 +239,7 @@ TEST_F(TForm3Test, OkSavesTheControlsToTheStoreAndTheNextDialogShowsThem) {
     EXPECT_FALSE(again->CheckBoxBalloon()->isEnabled());
     EXPECT_TRUE(again->SpAnnounce()->isChecked());
     EXPECT_TRUE(again->highInteg()->isChecked());
+    EXPECT_TRUE(again->RobustSearch()->isChecked());
     EXPECT_EQ(again->TaskPri()->currentText(), QStringLiteral("high"));
     EXPECT_EQ(again->KeepLongest()->currentText(), QStringLiteral("shortest fingerprint"));
     EXPECT_EQ(again->Edit3()->text(), QStringLiteral("12"));
@@ -492,6 +498,7 @@ TEST_F(TForm3Test, ControlsWithAHelpContextExplainThemselves) {
         {dialog->highInteg(), 15},       {dialog->Comp(), 16},
         {dialog->TaskPri(), 17},         {dialog->Simult(), 18},
         {dialog->Edit3(), 20},           {dialog->CheckBox5(), 21},
+        {dialog->RobustSearch(), 22},
     };
     for (const auto& [control, context] : controls) {
         EXPECT_FALSE(TForm3::HelpText(context).isEmpty()) << context;
@@ -509,7 +516,7 @@ TEST_F(TForm3Test, ControlsWithAHelpContextExplainThemselves) {
                              "programs\r \u00b7 Choose normal or medium if you get buffer "
                              "overrun errors"));
     EXPECT_TRUE(TForm3::HelpText(20).endsWith(QStringLiteral("for that time. ")));
-    for (const int empty : {-1, 0, 3, 9, 19, 22, 100}) {
+    for (const int empty : {-1, 0, 3, 9, 19, 23, 100}) {
         EXPECT_TRUE(TForm3::HelpText(empty).isEmpty()) << empty;
         EXPECT_FALSE(dialog->ShowHelp(empty, QPoint(10, 10))) << empty;
     }
