@@ -16,7 +16,8 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvane3"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(orvane::app::ApplicationTitle));
+    // No display name: the window system would append it to every caption, and each window
+    // shows its own caption alone.
 
     QStringList parameters = QApplication::arguments();
     parameters.removeFirst();
