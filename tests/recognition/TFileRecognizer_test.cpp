@@ -5,6 +5,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+#include "ClipKeysKit.h"
 #include "SearchTestKit.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
@@ -20,39 +21,8 @@ using orvane::test::TSamples;
 
 constexpr int Rate = 11025;
 
-/// Decoding needs the platform's conversion (mpg123, soxr).
-class TConversionEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { platform::InstallAudioConversion(); }
-};
-const auto* const Conversion = ::testing::AddGlobalTestEnvironment(new TConversionEnvironment);
-
-/// The keys of `samples` as fingerprinting a WAV file of them gives.
-std::vector<std::uint32_t> FingerprintKeys(const orvane::test::TTempDir& dir,
-                                           const TSamples& samples) {
-    const std::string path = dir.File("clip.wav");
-    orvane::test::WriteWav(path, samples, Rate);
-    auto reader = audio::OpenAudioReader(path, audio::TAudioFileType::ftWav);
-    signal::QnKeyConversion converter;
-    auto song = MakeRef<fingerprint::TSongServer>();
-    audio::ComputeLineKeys(*reader, converter, *song, nullptr);
-    return song->CopyKeys();
-}
-
-/// `signal` with white noise `snrDb` below its power.
-TSamples WithNoise(const TSamples& signal, double snrDb, std::uint32_t seed) {
-    double power = 0;
-    for (auto s : signal) power += static_cast<double>(s) * s;
-    power /= static_cast<double>(signal.size());
-    // Uniform noise of peak a has power a^2 / 3.
-    const double amplitude = std::sqrt(3.0 * power / std::pow(10.0, snrDb / 10.0));
-    const TSamples noise = orvane::test::Noise(seed, signal.size(), amplitude);
-    TSamples out(signal.size());
-    for (std::size_t i = 0; i < signal.size(); ++i) {
-        out[i] = static_cast<std::int16_t>(std::clamp(signal[i] + noise[i], -32768, 32767));
-    }
-    return out;
-}
+using orvane::test::FingerprintKeys;
+using orvane::test::WithNoise;
 
 TEST(TFileRecognizer, TwoClipsBackToBackWithNoiseGiveExactlyTheirTwoLogLines) {
     orvane::test::TTempDir dir;

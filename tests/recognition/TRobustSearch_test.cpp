@@ -5,6 +5,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+#include "ClipKeysKit.h"
 #include "SearchTestKit.h"
 #include "audio/FptExtract.h"
 #include "audio/uOpenAudio.h"
@@ -22,36 +23,8 @@ using orvane::test::TSamples;
 constexpr int Rate = 11025;
 constexpr std::uint32_t LibrarySeeds[] = {11, 22, 33, 44, 55, 66};
 
-class TConversionEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { platform::InstallAudioConversion(); }
-};
-const auto* const Conversion = ::testing::AddGlobalTestEnvironment(new TConversionEnvironment);
-
-std::vector<std::uint32_t> FingerprintKeys(const orvane::test::TTempDir& dir,
-                                           const TSamples& samples) {
-    const std::string path = dir.File("clip.wav");
-    orvane::test::WriteWav(path, samples, Rate);
-    auto reader = audio::OpenAudioReader(path, audio::TAudioFileType::ftWav);
-    signal::QnKeyConversion converter;
-    auto song = MakeRef<fingerprint::TSongServer>();
-    audio::ComputeLineKeys(*reader, converter, *song, nullptr);
-    return song->CopyKeys();
-}
-
-/// `signal` with white noise `snrDb` below its power.
-TSamples WithNoise(const TSamples& signal, double snrDb, std::uint32_t seed) {
-    double power = 0;
-    for (auto s : signal) power += static_cast<double>(s) * s;
-    power /= static_cast<double>(signal.size());
-    const double amplitude = std::sqrt(3.0 * power / std::pow(10.0, snrDb / 10.0));
-    const TSamples noise = orvane::test::Noise(seed, signal.size(), amplitude);
-    TSamples out(signal.size());
-    for (std::size_t i = 0; i < signal.size(); ++i) {
-        out[i] = static_cast<std::int16_t>(std::clamp(signal[i] + noise[i], -32768, 32767));
-    }
-    return out;
-}
+using orvane::test::FingerprintKeys;
+using orvane::test::WithNoise;
 
 /// A library of six 40 s songs of generated music, "Song 11" ... "Song 66".
 class TRobustSearchTest : public ::testing::Test {

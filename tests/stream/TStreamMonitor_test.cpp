@@ -15,6 +15,7 @@
 #include "audio/uOpenAudio.h"
 #include "platform/PlatformAudio.h"
 #include "playlog/PlayLog.h"
+#include "recognition/ClipKeysKit.h"
 #include "recognition/SearchTestKit.h"
 #include "stream/TEngineConverter.h"
 #include "support/TempDir.h"
@@ -29,22 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int Rate = 11025;
 
-class TConversionEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { platform::InstallAudioConversion(); }
-};
-const auto* const Conversion = ::testing::AddGlobalTestEnvironment(new TConversionEnvironment);
-
-std::vector<std::uint32_t> FingerprintKeys(const orvane::test::TTempDir& dir,
-                                           const TSamples& samples) {
-    const std::string path = dir.File("clip.wav");
-    orvane::test::WriteWav(path, samples, Rate);
-    auto reader = audio::OpenAudioReader(path, audio::TAudioFileType::ftWav);
-    signal::QnKeyConversion converter;
-    auto song = MakeRef<fingerprint::TSongServer>();
-    audio::ComputeLineKeys(*reader, converter, *song, nullptr);
-    return song->CopyKeys();
-}
+using orvane::test::FingerprintKeys;
 
 TSamples Join(std::initializer_list<const TSamples*> parts) {
     TSamples out;
