@@ -15,6 +15,7 @@
 #include "app/RegStuff.h"
 #include "database/TStandaloneLibrary.h"
 #include "playlog/TPlayLogRecorder.h"
+#include "snapshot/IndexSnapshot.h"
 #include "playlog/sqlite/TSqlitePlayLog.h"
 #include "stream/StreamList.h"
 #include "stream/TStreamMonitor.h"
@@ -220,7 +221,7 @@ int CmdMonitor(int argc, char** argv) {
     database::TStandaloneLibrary standalone(libraryDir);
     auto& [poster, clock, memory, posting, guard, pause, view, songs, index, progress, window,
            library] = standalone;
-    library.MenuItemLoadFingerprintsClick(nullptr);
+    snapshot::ReloadWithSnapshot(library, nullptr);
     for (auto& message : poster.TakeAll()) {
         const auto* entry = std::get_if<tracking::TActivityData>(&message);
         if (entry == nullptr || entry->Icon == tracking::TActivityIcon::aiInformation) continue;
