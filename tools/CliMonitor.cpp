@@ -33,7 +33,7 @@ constexpr int ExitUsage = 2;
 const char* const MonitorUsage =
     "usage: orvane3-cli monitor --library DIR [--db FILE] [--streams FILE] [--threads N]\n"
     "                           [--shard K/N] [--format text|jsonl] [--deep|--no-deep]\n"
-    "                           [--high-integrity] [--fast] [NAME=]SOURCE...\n"
+    "                           [--high-integrity] [--robust] [--fast] [NAME=]SOURCE...\n"
     "\n"
     "Recognises the fingerprinted clips in many streams at once and prints each heard clip\n"
     "when it ends: \"NAME: title [begin - end] (duration)\", or one JSON object per line\n"
@@ -54,6 +54,7 @@ const char* const MonitorUsage =
     "  --shard K/N     only the streams whose name hashes to K of N (1 <= K <= N)\n"
     "  --format F      text (default) or jsonl\n"
     "  --deep, --no-deep, --high-integrity   the search options (default: the settings)\n"
+    "  --robust        robust recognition for noisy input (default: the settings)\n"
     "  --fast          play local files as fast as the engine goes (tests, benchmarks)\n"
     "With --fast a file that cannot be played ends its stream instead of being retried.\n"
     "Exit status: 0 ended by a signal or all files played, 1 no fingerprint loaded, no\n"
@@ -148,6 +149,7 @@ int CmdMonitor(int argc, char** argv) {
     options.Recognition.Form3Checkbox2checked = store.Settings.DeepSearch;
     options.Recognition.Form3highIntegChecked = store.Settings.Highquality;
     options.Recognition.Form3KeepLongest = store.Settings.DuplicateKeep == 1;
+    options.Recognition.RobustSearch = store.Settings.RobustSearch;
     options.IdleTimeout = store.Settings.IdleTimeout;
     options.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string libraryDir;
@@ -189,6 +191,8 @@ int CmdMonitor(int argc, char** argv) {
                 options.Recognition.Form3Checkbox2checked = false;
             } else if (arg == "--high-integrity") {
                 options.Recognition.Form3highIntegChecked = true;
+            } else if (arg == "--robust") {
+                options.Recognition.RobustSearch = true;
             } else if (arg == "--fast") {
                 options.Fast = true;
             } else if (arg.size() > 1 && arg[0] == '-' && arg.find('=') == std::string::npos) {

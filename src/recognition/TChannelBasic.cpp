@@ -1,6 +1,7 @@
 #include "recognition/TChannelBasic.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <random>
 #include <utility>
@@ -10,6 +11,8 @@
 namespace orvane::recognition {
 
 namespace {
+
+std::atomic<std::uint64_t> NextSerial{1};
 
 /// Free slots between the block being written and the oldest waiting one when the ring is full.
 constexpr std::int32_t FullGap = StreamBlocks - MaxWaitingBlocks;
@@ -32,6 +35,7 @@ TChannelBasic::TChannelBasic(std::int32_t ID, std::int32_t chSide, std::string c
       FRecognitionLock(lock),
       FPosting(posting),
       FId(ID),
+      FSerial(NextSerial.fetch_add(1)),
       FCaption(std::move(caption)) {
     if (chSide < 0 || chSide > 2) {
         throw EInvalidOperation("A channel side must be 0 (mono), 1 (left) or 2 (right).");

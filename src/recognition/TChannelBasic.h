@@ -91,6 +91,9 @@ public:
     void SetCaption(std::string caption);
     /// The channel number, 0-based.
     std::int32_t Id() const { return FId; }
+    /// A number no other channel of this process has had (channel numbers repeat: every
+    /// monitored stream is channel 0 of its own tracker). Thread safe.
+    std::uint64_t Serial() const { return FSerial; }
     /// Compatibility mode: audio in delivers 22050 Hz, which newData averages down to 11025 Hz.
     /// Main thread, while the channel is off. Thread safe.
     void SetCompatibility(bool on) { FCompatibility.store(on); }
@@ -237,6 +240,7 @@ private:
     std::atomic<TWakeup*> FRecognitionWakeup{nullptr};
     TWakeup FSwitched;  // notified by every switch on or off
     const std::int32_t FId;
+    const std::uint64_t FSerial;
     mutable std::mutex FCaptionLock;  // guards FCaption
     std::string FCaption;
     std::atomic<bool> FCompatibility{false};

@@ -101,14 +101,10 @@ float TRobustSearch::Rescore(std::int32_t songNo, std::int32_t position, const s
     return ScoreOf(*song, position, ring, newestSlot, keys);
 }
 
-std::int32_t TRobustSearch::Verify(std::int32_t channelId, const std::uint32_t* ring,
+std::int32_t TRobustSearch::Verify(std::uint64_t channelSerial, const std::uint32_t* ring,
                                    std::int32_t newestSlot, TCandidateList& candidates,
                                    bool append) {
-    if (channelId < 0) channelId = 0;
-    if (static_cast<std::size_t>(channelId) >= FTracks.size()) {
-        FTracks.resize(static_cast<std::size_t>(channelId) + 1);
-    }
-    std::vector<TRobustScore>& tracks = FTracks[static_cast<std::size_t>(channelId)];
+    std::vector<TRobustScore>& tracks = FTracks[channelSerial];
 
     // Every hypothesis of this search's index hits, scored.
     std::sort(FHypotheses.begin(), FHypotheses.end());

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "database/TDBItem.h"
@@ -71,14 +72,14 @@ public:
     /// Notes the `size` index entries of a lookup of the key at `offset` (-1 ... -96) from the
     /// newest key as hypotheses.
     void Note(const database::TDBItem* entries, std::int32_t size, std::int32_t offset);
-    /// Scores the noted hypotheses and those channel `channelId` followed from its last search
-    /// (96 keys on) against its key ring (2048 keys, newest at `newestSlot`), keeps the 32 with
-    /// the most evidence to follow, and with `append` adds the one with the most evidence, when
-    /// it has enough (alone, or over 2 or 3 consecutive searches), to `candidates` (Error 32 at
-    /// the limit, less with more evidence; CheckFrom its position, NegativeShift -1). Returns
+    /// Scores the noted hypotheses and those the channel numbered `channelSerial` followed from its
+    /// last search (96 keys on) against its key ring (2048 keys, newest at `newestSlot`), keeps the
+    /// 32 with the most evidence to follow, and with `append` adds the one with the most evidence,
+    /// when it has enough (alone, or over 2 or 3 consecutive searches), to `candidates` (Error 32
+    /// at the limit, less with more evidence; CheckFrom its position, NegativeShift -1). Returns
     /// the candidates appended (0 or 1).
-    std::int32_t Verify(std::int32_t channelId, const std::uint32_t* ring, std::int32_t newestSlot,
-                        TCandidateList& candidates, bool append);
+    std::int32_t Verify(std::uint64_t channelSerial, const std::uint32_t* ring,
+                        std::int32_t newestSlot, TCandidateList& candidates, bool append);
 
     /// Score of fingerprint keys ... `position` against the ring keys ending at `newestSlot`:
     /// the best window of 128, 256, ... 768 keys (inside the fingerprint, position 0 excluded).
@@ -102,8 +103,8 @@ private:
     std::vector<std::uint64_t> FHypotheses;
     std::vector<TRobustScore> FFresh;
     std::vector<TRobustScore> FScores;
-    // Per channel number: the hypotheses it follows.
-    std::vector<std::vector<TRobustScore>> FTracks;
+    // Per channel (its serial number): the hypotheses it follows.
+    std::unordered_map<std::uint64_t, std::vector<TRobustScore>> FTracks;
     std::int32_t FLastHypotheses = 0;
 };
 

@@ -167,7 +167,7 @@ void TSearch::LookUp(TChannelBasic& channel) {
         if (candidates.Full()) break;
     }
     if (robust) {
-        FRobust.Verify(channel.Id(), channel.RingBuffer.data(),
+        FRobust.Verify(channel.Serial(), channel.RingBuffer.data(),
                        (channel.RingPos - 1 + KeyRingSize) % KeyRingSize, candidates,
                        candidates.Count() == 0);
     }

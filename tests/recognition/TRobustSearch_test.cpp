@@ -32,7 +32,8 @@ protected:
     void SetUp() override {
         for (const std::uint32_t seed : LibrarySeeds) {
             Songs.push_back(orvane::test::Music(seed, 40 * Rate));
-            Kit.AddClip("Song " + std::to_string(seed), FingerprintKeys(Dir, Songs.back()));
+            Keys.push_back(FingerprintKeys(Dir, Songs.back()));
+            Slots.push_back(Kit.AddClip("Song " + std::to_string(seed), Keys.back()));
         }
     }
 
@@ -54,6 +55,8 @@ protected:
     orvane::test::TTempDir Dir;
     TSearchKit Kit;
     std::vector<TSamples> Songs;
+    std::vector<std::vector<std::uint32_t>> Keys;
+    std::vector<std::int32_t> Slots;
 };
 
 TEST_F(TRobustSearchTest, HearsAClipUnderNoiseThatTheStandardSearchMisses) {
@@ -86,6 +89,51 @@ TEST_F(TRobustSearchTest, ACleanClipIsHeardAsWithTheStandardSearch) {
     const TSamples excerpt(Songs[1].begin() + 3 * Rate, Songs[1].begin() + 15 * Rate);
     EXPECT_EQ(Heard(excerpt, true), Heard(excerpt, false));
     EXPECT_EQ(Heard(excerpt, true), std::vector<std::string>{"Song 22"});
+}
+
+// Every monitored stream is channel 0 of its own tracker, and one search serves several streams:
+// what the search follows belongs to the channel object, not to its number.
+TEST_F(TRobustSearchTest, WhatOneChannelFollowsIsNotLostToAnotherChannelOfTheSameSearch) {
+    constexpr std::int32_t RingKeys = 2048;
+    // A ring whose newest slot holds key `newest` of song 0, and one of silence.
+    auto ringAt = [&](std::int32_t newest) {
+        std::vector<std::uint32_t> ring(RingKeys, 0);
+        for (std::int32_t k = 0; k < RingKeys && newest - k >= 0; ++k) {
+            ring[static_cast<std::size_t>(RingKeys - 1 - k)] =
+                Keys[0][static_cast<std::size_t>(newest - k)];
+        }
+        return ring;
+    };
+    const std::vector<std::uint32_t> quiet(RingKeys, 0);
+    TRobustSearch search(Kit.Songs);
+    TCandidateList candidates;
+    // Two streams' channels: both are number 0.
+    TChannelBasic other{0, 0, "Stream02", Kit.Lock, Kit.Posting};
+    ASSERT_EQ(Kit.Channel.Id(), other.Id());
+    const std::uint64_t first = Kit.Channel.Serial();
+    const std::uint64_t second = other.Serial();
+
+    const std::int32_t newest = 900;
+    std::vector<std::uint32_t> ring = ringAt(newest);
+    search.Begin();
+    const database::TDBItem hit = database::TDBItem::Pack(Keys[0][newest], newest, Slots[0]);
+    search.Note(&hit, 1, -1);
+    search.Verify(first, ring.data(), RingKeys - 1, candidates, false);
+    ASSERT_FALSE(search.Scores().empty());
+    EXPECT_EQ(search.Scores().front().SongNo, Slots[0]);
+
+    // The other channel searches in between and has nothing to follow.
+    search.Begin();
+    search.Verify(second, quiet.data(), RingKeys - 1, candidates, false);
+    EXPECT_TRUE(search.Scores().empty());
+
+    // The first channel, 96 keys on, still follows its song without a new index hit.
+    ring = ringAt(newest + SearchKeysPerStep);
+    search.Begin();
+    search.Verify(first, ring.data(), RingKeys - 1, candidates, false);
+    ASSERT_FALSE(search.Scores().empty());
+    EXPECT_EQ(search.Scores().front().SongNo, Slots[0]);
+    EXPECT_EQ(search.Scores().front().Streak, 2);
 }
 
 }  // namespace

@@ -47,6 +47,14 @@ grep -Eq '^b48: bravo \[0:0[0-3] - 0:1[3-6]\] \(0:1[0-6]\)$' "$work/out" || fail
 grep -q '^Monitoring 3 streams with 3 fingerprints on 2 threads' "$work/err" || fail "no start line: $(cat "$work/err")"
 grep -q '^ab: the file has ended$' "$work/err" || fail "no end of file: $(cat "$work/err")"
 
+# Robust recognition: three streams on one recognition thread share one search; each hears its
+# own clips, as with the standard search.
+"$cli" monitor --library "$work/lib" --fast --threads 1 --robust "$work/ab.wav" "x=$work/ca.wav" \
+    "$work/b48.wav" >"$work/robust" 2>"$work/err"
+expect_status 0 $? "robust monitor of three files"
+[ "$(sed -E 's/ \[.*//' "$work/robust" | sort)" = "$(sed -E 's/ \[.*//' "$work/out" | sort)" ] ||
+    fail "robust: $(cat "$work/robust") / standard: $(cat "$work/out")"
+
 # A list with comments, combined with an argument; JSON lines.
 cat >"$work/streams.txt" <<LIST
 # the test stations
